@@ -1,0 +1,32 @@
+#include "conf/set_conf.h"
+
+#include "paper/paper.h"
+
+namespace {
+
+// Converts a length in 1/360 inch to pixels at `resolution`, truncating toward
+// zero. Returns false when the product does not fit in 32 signed bits.
+bool to_pixels(int32_t resolution, int32_t length, int32_t* pixels) {
+  int32_t product = 0;
+  if (__builtin_mul_overflow(resolution, length, &product)) return false;
+  *pixels = product / PAPER_UNITS_PER_INCH;
+  return true;
+}
+
+}  // namespace
+
+int set_conf(Conf* conf, int32_t ink, int32_t resolution, const char* media,
+             const char* source) {
+  if (conf == nullptr || (ink != INK_COLOUR && ink != INK_MONO)) return 1;
+  if (resolution <= 0 || media == nullptr || media[0] == '\0') return 1;
+  const PaperConf* paper = call_paper_conf(source, media);
+  if (paper == nullptr) return 1;
+  int32_t width = 0;
+  int32_t height = 0;
+  if (!to_pixels(resolution, paper->width, &width) ||
+      !to_pixels(resolution, paper->height, &height)) {
+    return 1;
+  }
+  *conf = Conf{ink, resolution, width, height};
+  return 0;
+}

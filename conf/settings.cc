@@ -1,0 +1,163 @@
+#include "conf/settings.h"
+
+#include <climits>
+#include <cstring>
+
+#include "conf/set_conf.h"
+
+const char* const Params[4] = {"ink", "resolution", "mediasize", "papersource"};
+const int32_t Param_Num = 4;
+static_assert(sizeof(Params) / sizeof(Params[0]) == 4);
+
+namespace {
+
+enum ParamIndex { PARAM_INK, PARAM_RESOLUTION, PARAM_MEDIASIZE, PARAM_PAPERSOURCE };
+
+// The whitespace of the POSIX locale, whatever locale the filter runs in.
+bool is_space(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Reads the next piece of a line into `piece` with its whitespace removed.
+// Returns false at the end of the file or on a read error.
+// REQUIRES: `piece` holds PIECE_SIZE bytes.
+bool read_piece(FILE* file, char* piece) {
+  if (std::fgets(piece, PIECE_SIZE, file) == nullptr) return false;
+  strip_space(piece);
+  return true;
+}
+
+// Whether a section header names this printer: its name is not empty and is
+// a leading part of the model name without blanks. `header` starts with '['.
+bool names_this_printer(const char* header, const char* model) {
+  const char* name = header + 1;
+  const size_t length = std::strcspn(name, "]");
+  return length > 0 && length <= std::strlen(model) &&
+         std::strncmp(name, model, length) == 0;
+}
+
+// The leading decimal integer of `text`, with an optional sign, saturating at
+// the 32-bit limits; 0 when there are no leading digits.
+int32_t parse_resolution(const char* text) {
+  const bool negative = *text == '-';
+  if (*text == '-' || *text == '+') ++text;
+  int64_t value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    value = value * 10 + (*text - '0');
+    if (value > INT32_MAX) return negative ? INT32_MIN : INT32_MAX;
+  }
+  return static_cast<int32_t>(negative ? -value : value);
+}
+
+// Copies `value` into a FIELD_SIZE field. A value too long for the field is
+// not copied; false says so.
+bool copy_field(char* field, const char* value) {
+  const size_t length = std::strlen(value);
+  if (length >= FIELD_SIZE) return false;
+  std::memcpy(field, value, length + 1);
+  return true;
+}
+
+int find_param(const char* key) {
+  for (int i = 0; i < Param_Num; ++i) {
+    if (std::strcmp(key, Params[i]) == 0) return i;
+  }
+  return -1;
+}
+
+}  // namespace
+
+char* strip_space(char* text) {
+  char* kept = text;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (!is_space(static_cast<unsigned char>(*c))) *kept++ = *c;
+  }
+  *kept = '\0';
+  return text;
+}
+
+int conf_error(FILE* file) {
+  if (file != nullptr) std::fclose(file);
+  std::fputs("ravorc not read\n", stderr);
+  return 1;
+}
+
+int seek_model_section(FILE* file) {
+  char model[LINE_SCRATCH_SIZE];
+  std::memcpy(model, MODEL_NAME, sizeof(MODEL_NAME));
+  strip_space(model);
+
+  char piece[LINE_SCRATCH_SIZE];
+  int line = 1;
+  bool header_seen = false;
+  for (; read_piece(file, piece); line += line < INT_MAX ? 1 : 0) {
+    if (piece[0] == '\0') continue;
+    if (piece[0] != '[') {
+      if (!header_seen) return -1;
+      continue;
+    }
+    header_seen = true;
+    if (piece[1] == '\0') return -1;
+    // A header with nothing between its brackets names no printer.
+    if (names_this_printer(piece, model)) return line;
+  }
+  return 0;
+}
+
+int read_conf(Conf* conf) { return read_conf_file(SETTINGS_PATH, conf); }
+
+int read_conf_file(const char* path, Conf* conf) {
+  FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) {
+    std::fprintf(stderr, "%s : No such file\n", path);
+    return 1;
+  }
+  const int header = seek_model_section(file);
+  if (header < 0) return conf_error(file);
+  if (header == 0) {
+    std::fclose(file);
+    return 1;
+  }
+
+  int32_t ink = 0;
+  int32_t resolution = 0;
+  char media[FIELD_SIZE] = "";
+  char source[FIELD_SIZE] = "AUTO";
+  bool media_fits = true;
+  bool source_fits = true;
+
+  char piece[LINE_SCRATCH_SIZE];
+  while (read_piece(file, piece)) {
+    if (piece[0] == '\0') continue;
+    if (piece[0] == '[') break;
+    if (piece[0] == '=') return conf_error(file);
+    char* equals = std::strchr(piece, '=');
+    if (equals != nullptr) *equals = '\0';
+    const int param = find_param(piece);
+    if (param < 0) continue;
+    if (equals == nullptr || equals[1] == '\0') return conf_error(file);
+    const char* value = equals + 1;
+    switch (param) {
+      case PARAM_INK:
+        ink = std::strcmp(value, "MONO") == 0 ? INK_MONO : INK_COLOUR;
+        break;
+      case PARAM_RESOLUTION:
+        resolution = parse_resolution(value);
+        break;
+      case PARAM_MEDIASIZE:
+        media_fits = copy_field(media, value);
+        break;
+      case PARAM_PAPERSOURCE:
+        source_fits = copy_field(source, value);
+        break;
+    }
+  }
+  std::fclose(file);
+
+  // A value too long for its field names no size or source: refuse it.
+  if (!media_fits || !source_fits ||
+      set_conf(conf, ink, resolution, media, source) != 0) {
+    return conf_error(nullptr);
+  }
+  return 0;
+}

@@ -1,0 +1,52 @@
+// The settings file reader: finds this printer's section in the settings file
+// and turns its four keys into a settings record. It writes the filter's only
+// two settings messages, "<path> : No such file" and "ravorc not read".
+
+#ifndef RAVO_CONF_SETTINGS_H_
+#define RAVO_CONF_SETTINGS_H_
+
+#include <cstdint>
+#include <cstdio>
+
+#include "conf/conf.h"
+
+inline constexpr char SETTINGS_PATH[] = "/etc/ravorc";
+inline constexpr char MODEL_NAME[] = "Marven Jetto 412_519";
+
+// Settings lines are read in pieces of at most 253 characters; a longer line
+// arrives as several pieces, each handled as a line of its own.
+inline constexpr int PIECE_SIZE = 254;  // including the terminator
+inline constexpr size_t LINE_SCRATCH_SIZE = 256;
+inline constexpr size_t FIELD_SIZE = 12;  // media size and paper source values
+
+extern "C" {
+
+// The settings keys, in the order they are matched: "ink", "resolution",
+// "mediasize", "papersource".
+extern const char* const Params[4];
+extern const int32_t Param_Num;
+
+// Reads SETTINGS_PATH into `conf`. Returns 0 when it was filled, 1 otherwise;
+// on failure `conf` is untouched.
+int read_conf(Conf* conf);
+
+// Reads the open settings file from its current position up to this printer's
+// section header. Returns -1 for a malformed file, 0 when no section matches,
+// or the 1-based number of the matching header line, the file then positioned
+// just after it.
+int seek_model_section(FILE* file);
+
+// Removes every whitespace character of the POSIX locale from `text` in place,
+// and returns `text`. Bytes 0x80 and above are never whitespace.
+char* strip_space(char* text);
+
+// Closes `file` if it is not null, writes "ravorc not read" to standard error
+// and returns 1.
+int conf_error(FILE* file);
+
+}  // extern "C"
+
+// read_conf on the settings file at `path`; its messages name `path`.
+int read_conf_file(const char* path, Conf* conf);
+
+#endif  // RAVO_CONF_SETTINGS_H_

@@ -1,0 +1,79 @@
+#include "filter/filter.h"
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "conf/settings.h"
+#include "filter/rasterise.h"
+
+const Conf Def_Conf = {INK_COLOUR, 360, 2976, 4209};
+
+namespace {
+
+// How many bytes of the peek view lie inside the job. Touching a mapped byte
+// past the end of a file kills the process, so a short job is classified from
+// the bytes it has.
+size_t peekable_length() {
+  struct stat job {};
+  if (fstat(STDIN_FILENO, &job) != 0) return 0;
+  if (!S_ISREG(job.st_mode)) return PEEK_LENGTH;
+  const auto size = static_cast<unsigned long long>(job.st_size);
+  return size < PEEK_LENGTH ? static_cast<size_t>(size) : PEEK_LENGTH;
+}
+
+int report(const char* what, int error) {
+  std::fprintf(stderr, "%s : %s\n", what, std::strerror(error));
+  return 1;
+}
+
+// Copies standard input to standard output and closes standard output.
+int copy_job() {
+  // Unbuffered streams hand each chunk straight to one read and one write.
+  std::setvbuf(stdin, nullptr, _IONBF, 0);
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  int status = pass_through(stdin, stdout);
+  if (std::fclose(stdout) != 0 && status == 0) {
+    status = report("closing standard output", errno);
+  }
+  return status;
+}
+
+}  // namespace
+
+bool check_postscript(const unsigned char* head, size_t length) {
+  if (length >= 2 && head[0] == '%' && head[1] == '!') return true;
+  return length >= 3 && head[0] == 0x04 && head[1] == '%' && head[2] == '!';
+}
+
+int pass_through(FILE* in, FILE* out) {
+  unsigned char buffer[COPY_BUFFER_SIZE];
+  for (;;) {
+    const size_t got = std::fread(buffer, 1, COPY_CHUNK, in);
+    if (got == 0) break;
+    if (std::fwrite(buffer, 1, got, out) != got) {
+      return report("writing standard output", errno);
+    }
+  }
+  if (std::ferror(in)) return report("reading standard input", errno);
+  if (std::fflush(out) != 0) return report("writing standard output", errno);
+  return 0;
+}
+
+int filter_main() {
+  void* peek = mmap(nullptr, PEEK_LENGTH, PROT_READ, MAP_PRIVATE, STDIN_FILENO, 0);
+  if (peek == MAP_FAILED) return 1;
+  const bool postscript =
+      check_postscript(static_cast<const unsigned char*>(peek), peekable_length());
+  munmap(peek, PEEK_LENGTH);
+
+  if (!postscript) return copy_job();
+
+  Conf conf;
+  if (read_conf(&conf) != 0) conf = Def_Conf;
+  run_gs(&conf);
+  return 0;
+}

@@ -1,0 +1,3 @@
+#include "filter/filter.h"
+
+int main() { return filter_main(); }

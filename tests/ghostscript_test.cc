@@ -1,0 +1,86 @@
+// The built filter with the real interpreter: PostScript jobs become PNG
+// rasters of the configured size and colour mode.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "tests/support/files.h"
+#include "tests/support/filter_process.h"
+#include "tests/support/private_etc.h"
+
+namespace ravo_test {
+namespace {
+
+struct PngHeader {
+  bool valid = false;
+  uint32_t width = 0;
+  uint32_t height = 0;
+  int bit_depth = 0;
+  int colour_type = 0;  // 0 grey, 2 RGB
+};
+
+uint32_t big_endian(const std::string& bytes, size_t at) {
+  uint32_t value = 0;
+  for (size_t i = 0; i < 4; ++i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+  return value;
+}
+
+PngHeader read_png_header(const std::string& png) {
+  PngHeader header;
+  if (png.size() < 33 || png.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 ||
+      png.compare(12, 4, "IHDR") != 0) {
+    return header;
+  }
+  header = {true, big_endian(png, 16), big_endian(png, 20), png[24], png[25]};
+  return header;
+}
+
+bool have_ghostscript() {
+  return std::system("command -v gs >/dev/null 2>&1") == 0;
+}
+
+class GhostscriptTest : public PrivateEtcTest {
+ protected:
+  void SetUp() override {
+    PrivateEtcTest::SetUp();
+    if (IsSkipped() || HasFailure() || have_ghostscript()) return;
+    const char* ci = std::getenv("CI");
+    if (ci != nullptr && std::strcmp(ci, "true") == 0) FAIL() << "gs is not installed";
+    GTEST_SKIP() << "gs is not installed";
+  }
+
+  static std::string test_page() { return read_file(EXAMPLES_DIR "/testpage.ps"); }
+};
+
+TEST_F(GhostscriptTest, DefaultsGiveA4At360DpiInColour) {
+  for (const std::string& prefix : {std::string(), std::string("\x04")}) {
+    SCOPED_TRACE(prefix.empty() ? "plain" : "after Ctrl-D");
+    const FilterResult got = run_filter(FilterRun{.job = prefix + test_page()});
+    EXPECT_EQ(got.status, 0);
+    const PngHeader png = read_png_header(got.output);
+    ASSERT_TRUE(png.valid) << got.output.substr(0, 200) << got.messages;
+    EXPECT_EQ(png.width, 2976u);
+    EXPECT_EQ(png.height, 4209u);
+    EXPECT_EQ(png.bit_depth, 8);
+    EXPECT_EQ(png.colour_type, 2);
+  }
+}
+
+TEST_F(GhostscriptTest, MonochromeA6At180Dpi) {
+  put_settings("[Marven Jetto 412_519]\nink=MONO\nresolution=180\nmediasize=A6\n");
+  const FilterResult got = run_filter(FilterRun{.job = test_page()});
+  EXPECT_EQ(got.status, 0);
+  EXPECT_EQ(got.messages, "");
+  const PngHeader png = read_png_header(got.output);
+  ASSERT_TRUE(png.valid) << got.messages;
+  EXPECT_EQ(png.width, 744u);
+  EXPECT_EQ(png.height, 1049u);
+  EXPECT_EQ(png.bit_depth, 8);
+  EXPECT_EQ(png.colour_type, 0);
+}
+
+}  // namespace
+}  // namespace ravo_test

@@ -1,0 +1,36 @@
+// Runs the built filter as a print spooler would: the job in a file on
+// standard input, standard output and standard error captured.
+
+#ifndef RAVO_TESTS_SUPPORT_FILTER_PROCESS_H_
+#define RAVO_TESTS_SUPPORT_FILTER_PROCESS_H_
+
+#include <sys/types.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ravo_test {
+
+enum class Input { JOB_FILE, PIPE, DEV_NULL };
+
+struct FilterRun {
+  Input input = Input::JOB_FILE;
+  std::string job;            // the job's bytes
+  off_t start = 0;            // where standard input stands when the filter starts
+  std::string output_path;    // standard output goes here; empty: captured
+  std::string search_path;    // PATH for the filter; empty: unchanged
+  std::vector<std::pair<std::string, std::string>> environment;
+};
+
+struct FilterResult {
+  int status = -1;  // exit status, or -1 when the filter did not exit
+  std::string output;
+  std::string messages;
+};
+
+FilterResult run_filter(const FilterRun& run);
+
+}  // namespace ravo_test
+
+#endif  // RAVO_TESTS_SUPPORT_FILTER_PROCESS_H_
