@@ -15,8 +15,7 @@ bool to_pixels(int32_t resolution, int32_t length, int32_t* pixels) {
 
 }  // namespace
 
-int set_conf(Conf* conf, int32_t ink, int32_t resolution, const char* media,
-             const char* source) {
+int set_conf(Conf* conf, int32_t ink, int32_t resolution, const char* media, const char* source) {
   if (conf == nullptr || (ink != INK_COLOUR && ink != INK_MONO)) return 1;
   if (resolution <= 0 || media == nullptr || media[0] == '\0') return 1;
   const PaperConf* paper = call_paper_conf(source, media);

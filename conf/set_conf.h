@@ -15,8 +15,7 @@ extern "C" {
 // is not positive, the media size is null or empty, the paper source's table
 // lacks the size, or a page side in pixels does not fit in 32 signed bits.
 // A null or empty `source` means the sheet feeder.
-int set_conf(Conf* conf, int32_t ink, int32_t resolution, const char* media,
-             const char* source);
+int set_conf(Conf* conf, int32_t ink, int32_t resolution, const char* media, const char* source);
 
 }  // extern "C"
 

@@ -60,14 +60,11 @@ TEST(SetConf, ScalesThePageOrRefusesWithoutTouchingTheRecord) {
     EXPECT_EQ(result, c.expected == UNTOUCHED ? 1 : 0)
         << c.ink << " " << c.resolution << " " << (c.media ? c.media : "(null)");
     EXPECT_TRUE(conf == c.expected)
-        << c.ink << " " << c.resolution << " " << (c.media ? c.media : "(null)")
-        << " gave " << conf.ink << " " << conf.resolution << " " << conf.width << "x"
-        << conf.height;
+        << c.ink << " " << c.resolution << " " << (c.media ? c.media : "(null)") << " gave "
+        << conf.ink << " " << conf.resolution << " " << conf.width << "x" << conf.height;
   }
 }
 
-TEST(SetConf, RefusesANullRecord) {
-  EXPECT_EQ(set_conf(nullptr, 1, 360, "A4", "AUTO"), 1);
-}
+TEST(SetConf, RefusesANullRecord) { EXPECT_EQ(set_conf(nullptr, 1, 360, "A4", "AUTO"), 1); }
 
 }  // namespace

@@ -32,8 +32,7 @@ bool read_piece(FILE* file, char* piece) {
 bool names_this_printer(const char* header, const char* model) {
   const char* name = header + 1;
   const size_t length = std::strcspn(name, "]");
-  return length > 0 && length <= std::strlen(model) &&
-         std::strncmp(name, model, length) == 0;
+  return length > 0 && length <= std::strlen(model) && std::strncmp(name, model, length) == 0;
 }
 
 // The leading decimal integer of `text`, with an optional sign, saturating at
@@ -155,8 +154,7 @@ int read_conf_file(const char* path, Conf* conf) {
   std::fclose(file);
 
   // A value too long for its field names no size or source: refuse it.
-  if (!media_fits || !source_fits ||
-      set_conf(conf, ink, resolution, media, source) != 0) {
+  if (!media_fits || !source_fits || set_conf(conf, ink, resolution, media, source) != 0) {
     return conf_error(nullptr);
   }
   return 0;

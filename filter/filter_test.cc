@@ -59,8 +59,8 @@ Copy copy(FILE* in, FILE* out) {
 }
 
 TEST(PassThrough, CopiesEveryByteAcrossChunkBoundaries) {
-  const size_t sizes[] = {0,         1,         COPY_CHUNK - 1, COPY_CHUNK,
-                          COPY_CHUNK + 1, COPY_CHUNK + 2, 3 * COPY_CHUNK + 17};
+  const size_t sizes[] = {
+      0, 1, COPY_CHUNK - 1, COPY_CHUNK, COPY_CHUNK + 1, COPY_CHUNK + 2, 3 * COPY_CHUNK + 17};
   for (const size_t size : sizes) {
     std::string job = ravo_test::arbitrary_bytes(size);
     if (size > 100) job.replace(size / 2, 64, 64, '\0');

@@ -23,9 +23,8 @@ static_assert(LONGEST_COMMAND == 116 && LONGEST_COMMAND < COMMAND_SIZE);
 size_t format_gs_command(const Conf& conf, char* command) {
   char program[4] = "gs";
   const char* format = conf.ink == INK_MONO ? MONO_COMMAND : COLOUR_COMMAND;
-  const int length =
-      std::snprintf(command, COMMAND_SIZE, format, program, conf.resolution,
-                    static_cast<long>(conf.width), static_cast<long>(conf.height));
+  const int length = std::snprintf(command, COMMAND_SIZE, format, program, conf.resolution,
+                                   static_cast<long>(conf.width), static_cast<long>(conf.height));
   return length < 0 ? 0 : static_cast<size_t>(length);
 }
 

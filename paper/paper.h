@@ -23,11 +23,11 @@ struct PaperConf {
   int32_t top_offset;
 };
 
-extern const PaperConf paper_auto[32];         // sheets from the feeder
-extern const PaperConf paper_roll[15];         // roll paper
-extern const PaperConf paper_roll_trim[6];     // roll paper, borderless
-extern const PaperConf paper_auto_trim[3];     // sheets, borderless
-extern const PaperConf paper_auto_trim_4[1];   // sheets, four-sided borderless: none
+extern const PaperConf paper_auto[32];        // sheets from the feeder
+extern const PaperConf paper_roll[15];        // roll paper
+extern const PaperConf paper_roll_trim[6];    // roll paper, borderless
+extern const PaperConf paper_auto_trim[3];    // sheets, borderless
+extern const PaperConf paper_auto_trim_4[1];  // sheets, four-sided borderless: none
 
 // Returns the row named `name` in the table of paper source `source`, or null
 // when the source is unknown, its table is empty or lacks the name. A null or

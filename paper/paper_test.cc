@@ -12,20 +12,22 @@ namespace {
 struct TableFacts {
   const char* label;
   std::span<const PaperConf> table;
-  const char* names;               // the rows' names in order, blank-separated
+  const char* names;                // the rows' names in order, blank-separated
   std::array<long, 6> column_sums;  // of every row, the end row included
 };
 
 const TableFacts TABLES[] = {
-    {"paper_auto", paper_auto,
+    {"paper_auto",
+     paper_auto,
      "A4 A5 A6 A3 A3+ B5 B4 PC DPC PHOTO ENVC3 ENVC4 ENVY1 ENVY2 ENVY3 ENVY4 LT "
      "LGL EXE HLT INDEX5 INDEX8 ENV10 ENVDL ENVC6 ENV5X8 PP100 PP200 4X6FULL L "
      "PANORAM",
      {74185, 102619, 71104, 94570, 1301, 2066}},
-    {"paper_roll", paper_roll, "A4 A5 A6 A3 A3+ B5 B4 PC DPC LT LGL 4X6 L NC",
+    {"paper_roll",
+     paper_roll,
+     "A4 A5 A6 A3 A3+ B5 B4 PC DPC LT LGL 4X6 L NC",
      {35966, 48818, 34790, 48818, 587, -1}},
-    {"paper_roll_trim", paper_roll_trim, "A4 PC 4X6 L NC",
-     {8331, 11045, 8686, 11045, -1, -1}},
+    {"paper_roll_trim", paper_roll_trim, "A4 PC 4X6 L NC", {8331, 11045, 8686, 11045, -1, -1}},
     {"paper_auto_trim", paper_auto_trim, "A4 PC", {4392, 6306, 4534, 5826, -1, 83}},
     {"paper_auto_trim_4", paper_auto_trim_4, "", {-1, -1, -1, -1, -1, -1}},
 };

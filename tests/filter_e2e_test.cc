@@ -1,9 +1,8 @@
 // The built filter on real job files, with a stand-in interpreter first on
 // PATH that records what it was given.
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <string>
@@ -17,7 +16,8 @@ namespace ravo_test {
 namespace {
 
 const std::string MARKER = "RASTER FROM STAND-IN\n";
-const std::string POSTSCRIPT_JOB = "%!PS-Adobe-3.0\n/Helvetica findfont 12 scalefont setfont\nshowpage\n";
+const std::string POSTSCRIPT_JOB =
+    "%!PS-Adobe-3.0\n/Helvetica findfont 12 scalefont setfont\nshowpage\n";
 const std::string NO_SETTINGS = "/etc/ravorc : No such file\n";
 const std::string NOT_READ = "ravorc not read\n";
 
@@ -130,7 +130,8 @@ TEST_F(FilterTest, ClassifiesByTheFirstBytesAndReadsFromThePosition) {
 }
 
 TEST_F(FilterTest, TheInterpreterFailingOrMissingLeavesStatusZero) {
-  FilterResult got = filter(FilterRun{.job = POSTSCRIPT_JOB, .environment = {{"RAVO_FAKE_GS_STATUS", "3"}}});
+  FilterResult got =
+      filter(FilterRun{.job = POSTSCRIPT_JOB, .environment = {{"RAVO_FAKE_GS_STATUS", "3"}}});
   EXPECT_EQ(got.status, 0);
   EXPECT_EQ(got.output, MARKER);
 
@@ -161,7 +162,8 @@ TEST_F(FilterTest, TheSettingsFileChoosesTheCommand) {
       {"monochrome A4 at 720 dpi",
        "[Marven Jetto 412_519]\nink = MONO\nresolution = 720\nmediasize = A4\n",
        gs_words("720", "5952x8418", "pnggray"), ""},
-      {"roll paper", "[Marven Jetto 412_519]\nink=COLOR\nresolution=360\nmediasize=NC\npapersource=ROLL\n",
+      {"roll paper",
+       "[Marven Jetto 412_519]\nink=COLOR\nresolution=360\nmediasize=NC\npapersource=ROLL\n",
        gs_words("360", "1261x779", "png16m"), ""},
       {"comment before any header", "# printers\n", DEFAULT_WORDS, NOT_READ},
       {"leading-part header", "[Marven]\nink=MONO\nresolution=180\nmediasize=A6\n",
@@ -169,7 +171,8 @@ TEST_F(FilterTest, TheSettingsFileChoosesTheCommand) {
       {"rejected", "[Marven Jetto 412_519]\nink=MONO\nresolution=720\n", DEFAULT_WORDS, NOT_READ},
       {"negative resolution", "[Marven Jetto 412_519]\nink=MONO\nresolution=-720\nmediasize=A4\n",
        DEFAULT_WORDS, NOT_READ},
-      {"another model", "[Marven Jetto 999]\nink=MONO\nresolution=720\nmediasize=A4\n", DEFAULT_WORDS, ""},
+      {"another model", "[Marven Jetto 999]\nink=MONO\nresolution=720\nmediasize=A4\n",
+       DEFAULT_WORDS, ""},
   };
   for (const SettingsCase& c : cases) {
     SCOPED_TRACE(c.label);

@@ -38,9 +38,7 @@ PngHeader read_png_header(const std::string& png) {
   return header;
 }
 
-bool have_ghostscript() {
-  return std::system("command -v gs >/dev/null 2>&1") == 0;
-}
+bool have_ghostscript() { return std::system("command -v gs >/dev/null 2>&1") == 0; }
 
 class GhostscriptTest : public PrivateEtcTest {
  protected:

@@ -22,8 +22,7 @@ void remove_scratch_dir() {
 const std::string& scratch_dir() {
   if (made_dir == nullptr) {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") +
-                          "/ravo-test-XXXXXX";
+    std::string pattern = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/ravo-test-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
       std::perror("mkdtemp");
       std::abort();

@@ -16,10 +16,10 @@ enum class Input { JOB_FILE, PIPE, DEV_NULL };
 
 struct FilterRun {
   Input input = Input::JOB_FILE;
-  std::string job;            // the job's bytes
-  off_t start = 0;            // where standard input stands when the filter starts
-  std::string output_path;    // standard output goes here; empty: captured
-  std::string search_path;    // PATH for the filter; empty: unchanged
+  std::string job;          // the job's bytes
+  off_t start = 0;          // where standard input stands when the filter starts
+  std::string output_path;  // standard output goes here; empty: captured
+  std::string search_path;  // PATH for the filter; empty: unchanged
   std::vector<std::pair<std::string, std::string>> environment;
 };
 
