@@ -286,3 +286,15 @@ TEST(SettingsKeys, InMatchingOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ReadConf, TheShippedExampleIsUsable) {
+  const Outcome got = read_settings_at(EXAMPLES_DIR "/ravorc");
+  EXPECT_EQ(got.result, 0);
+  EXPECT_EQ(got.conf.ink, 1);
+  EXPECT_EQ(got.conf.width, 2976);
+  EXPECT_EQ(got.messages, "");
+}
+
+}  // namespace
