@@ -1,0 +1,74 @@
+#!/bin/sh
+# Checks what administrators install: `cmake --install` and the Debian package
+# built by `cpack -G DEB` hold the unstripped filter, the man pages and the
+# examples; the man pages render without warnings; and the printcap shown in
+# the README and in ravofilter(8) is examples/printcap.
+#
+# Usage: package_test.sh BUILD-DIR SOURCE-DIR
+set -u
+
+build=$(realpath "${1:?usage: package_test.sh BUILD-DIR SOURCE-DIR}")
+source=$(realpath "${2:?usage: package_test.sh BUILD-DIR SOURCE-DIR}")
+work=$(mktemp -d "${TMPDIR:-/tmp}/ravo-package-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); }
+fail() { echo "FAILED: $*"; failed=$((failed + 1)); }
+expect() { # LABEL EXPECTED ACTUAL
+  if [ "$2" = "$3" ]; then pass; else fail "$1: expected '$2', got '$3'"; fi
+}
+
+installed_files="libexec/filters/ravofilter
+share/doc/ravo/README.md
+share/doc/ravo/examples/printcap
+share/doc/ravo/examples/ravorc
+share/doc/ravo/examples/testpage.ps
+share/man/man5/ravorc.5.gz
+share/man/man8/ravofilter.8.gz"
+
+# cmake --install
+if cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1; then
+  expect "installed files" "$installed_files" "$(cd "$work/prefix" && find . -type f | sed 's|^\./||' | sort)"
+  sh "$source/tests/symbols.sh" "$work/prefix/libexec/filters/ravofilter" >/dev/null &&
+    pass || fail "the installed filter lacks global names (stripped?)"
+else
+  fail "cmake --install: $(cat "$work/install.log")"
+fi
+
+# cpack -G DEB
+if (cd "$build" && cpack -G DEB -B "$work/package") >"$work/cpack.log" 2>&1; then
+  deb=$(ls "$work"/package/*.deb)
+  expect "package name" ravo "$(dpkg-deb -f "$deb" Package)"
+  expect "dependencies" ghostscript "$(dpkg-deb -f "$deb" Depends)"
+  expect "summary" "print filter for the Marven Jetto 412_519" \
+    "$(dpkg-deb -f "$deb" Description | head -n 1)"
+  expect "package files" "$(echo "$installed_files" | sed 's|^|usr/|')" \
+    "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\./||' | sort)"
+  dpkg-deb -x "$deb" "$work/unpacked"
+  sh "$source/tests/symbols.sh" "$work/unpacked/usr/libexec/filters/ravofilter" >/dev/null &&
+    pass || fail "the packaged filter lacks global names (stripped?)"
+else
+  fail "cpack -G DEB: $(cat "$work/cpack.log")"
+fi
+
+# The man pages render cleanly.
+for page in "$source/man/ravofilter.8" "$source/man/ravorc.5"; do
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)
+  expect "warnings from $(basename "$page")" "" "$warnings"
+done
+
+# One printcap everywhere: every line of the example, tabs and all, stands in
+# the README and (with roff's escaped backslashes) in the man page.
+while IFS= read -r line; do
+  case $line in '#'* | '') continue ;; esac
+  grep -qxF "$line" "$source/README.md" ||
+    fail "README lacks the printcap line '$line'"
+  roff=$(printf '%s\n' "$line" | sed 's/\\/\\e/g')
+  grep -qxF "$roff" "$source/man/ravofilter.8" ||
+    fail "ravofilter.8 lacks the printcap line '$line'"
+done <"$source/examples/printcap"
+
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
