@@ -17,9 +17,9 @@ namespace {
 // How many bytes of the peek view lie inside the job. Touching a mapped byte
 // past the end of a file kills the process, so a short job is classified from
 // the bytes it has.
-size_t peekable_length() {
+size_t peekable_length(int fd) {
   struct stat job {};
-  if (fstat(STDIN_FILENO, &job) != 0) return 0;
+  if (fstat(fd, &job) != 0) return 0;
   if (!S_ISREG(job.st_mode)) return PEEK_LENGTH;
   const auto size = static_cast<unsigned long long>(job.st_size);
   return size < PEEK_LENGTH ? static_cast<size_t>(size) : PEEK_LENGTH;
@@ -63,13 +63,17 @@ int pass_through(FILE* in, FILE* out) {
   return 0;
 }
 
-int filter_main() {
-  void* peek = mmap(nullptr, PEEK_LENGTH, PROT_READ, MAP_PRIVATE, STDIN_FILENO, 0);
-  if (peek == MAP_FAILED) return 1;
-  const bool postscript =
-      check_postscript(static_cast<const unsigned char*>(peek), peekable_length());
+bool classify_job(int fd, bool* postscript) {
+  void* peek = mmap(nullptr, PEEK_LENGTH, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (peek == MAP_FAILED) return false;
+  *postscript = check_postscript(static_cast<const unsigned char*>(peek), peekable_length(fd));
   munmap(peek, PEEK_LENGTH);
+  return true;
+}
 
+int filter_main() {
+  bool postscript = false;
+  if (!classify_job(STDIN_FILENO, &postscript)) return 1;
   if (!postscript) return copy_job();
 
   Conf conf;

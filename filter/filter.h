@@ -31,6 +31,11 @@ bool check_postscript(const unsigned char* head, size_t length);
 
 }  // extern "C"
 
+// Classifies the job in the file open on `fd` by its first bytes, seen through
+// a private read-only mapping of its start and never through a stream. Returns
+// false, classifying nothing, when the file cannot be mapped.
+bool classify_job(int fd, bool* postscript);
+
 // Copies `in` to `out` until the end of `in`, in reads of at most COPY_CHUNK
 // bytes, and flushes `out`. Returns 0; or, when a read, write or the flush
 // fails, 1 after one line on standard error naming the failure.
