@@ -111,6 +111,10 @@ int read_conf_file(const char* path, Conf* conf) {
     std::fprintf(stderr, "%s : No such file\n", path);
     return 1;
   }
+  // The stream reads through this frame's buffer rather than one from the
+  // heap; every path below closes the file before returning.
+  char stream_buffer[STREAM_BUFFER_SIZE];
+  std::setvbuf(file, stream_buffer, _IOFBF, sizeof stream_buffer);
   const int header = seek_model_section(file);
   if (header < 0) return conf_error(file);
   if (header == 0) {

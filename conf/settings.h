@@ -17,7 +17,8 @@ inline constexpr char MODEL_NAME[] = "Marven Jetto 412_519";
 // arrives as several pieces, each handled as a line of its own.
 inline constexpr int PIECE_SIZE = 254;  // including the terminator
 inline constexpr size_t LINE_SCRATCH_SIZE = 256;
-inline constexpr size_t FIELD_SIZE = 12;  // media size and paper source values
+inline constexpr size_t FIELD_SIZE = 12;            // media size and paper source values
+inline constexpr size_t STREAM_BUFFER_SIZE = 4096;  // the settings file's read buffer
 
 extern "C" {
 

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 
 #include "tests/support/files.h"
 
@@ -36,6 +37,14 @@ int open_input(const FilterRun& run, const std::string& job_path) {
 
 }  // namespace
 
+std::vector<std::string> wrapper_from_environment() {
+  std::vector<std::string> words;
+  const char* wrapper = std::getenv("RAVO_FILTER_WRAPPER");
+  std::istringstream in(wrapper == nullptr ? "" : wrapper);
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
 FilterResult run_filter(const FilterRun& run) {
   const std::string job_path = write_scratch_file("job", run.job);
   const std::string output_path =
@@ -52,7 +61,15 @@ FilterResult run_filter(const FilterRun& run) {
     if (dup2(input, 0) < 0 || dup2(output, 1) < 0 || dup2(messages, 2) < 0) fail_in_child("dup2");
     if (!run.search_path.empty()) setenv("PATH", run.search_path.c_str(), 1);
     for (const auto& [name, value] : run.environment) setenv(name.c_str(), value.c_str(), 1);
-    execl(RAVOFILTER_PATH, "ravofilter", static_cast<char*>(nullptr));
+    if (run.wrapper.empty()) {
+      execl(RAVOFILTER_PATH, "ravofilter", static_cast<char*>(nullptr));
+    } else {
+      std::vector<char*> words;
+      for (const std::string& word : run.wrapper) words.push_back(const_cast<char*>(word.c_str()));
+      words.push_back(const_cast<char*>(RAVOFILTER_PATH));
+      words.push_back(nullptr);
+      execv(words[0], words.data());
+    }
     fail_in_child("exec " RAVOFILTER_PATH);
   }
 

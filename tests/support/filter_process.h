@@ -12,6 +12,10 @@
 
 namespace ravo_test {
 
+// The words of $RAVO_FILTER_WRAPPER, such as a memory checker's command line
+// to run every filter under.
+std::vector<std::string> wrapper_from_environment();
+
 enum class Input { JOB_FILE, PIPE, DEV_NULL };
 
 struct FilterRun {
@@ -21,6 +25,9 @@ struct FilterRun {
   std::string output_path;  // standard output goes here; empty: captured
   std::string search_path;  // PATH for the filter; empty: unchanged
   std::vector<std::pair<std::string, std::string>> environment;
+  // A program, with its arguments, that runs the filter; its first word is
+  // an absolute path.
+  std::vector<std::string> wrapper = wrapper_from_environment();
 };
 
 struct FilterResult {

@@ -1,0 +1,43 @@
+// Feeds arbitrary file contents to the settings reader. A reading that
+// succeeds must give a usable record; one that fails must leave it untouched.
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "conf/settings.h"
+
+namespace {
+
+int settings_fd = -1;
+char settings_path[64];
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  settings_fd = memfd_create("ravorc", 0);
+  if (settings_fd < 0) std::abort();
+  std::snprintf(settings_path, sizeof settings_path, "/proc/self/fd/%d", settings_fd);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (ftruncate(settings_fd, 0) != 0 ||
+      pwrite(settings_fd, data, size, 0) != static_cast<ssize_t>(size)) {
+    std::abort();
+  }
+  constexpr Conf untouched = {-7, -7, -7, -7};
+  Conf conf = untouched;
+  const int result = read_conf_file(settings_path, &conf);
+  if (result == 0) {
+    if (conf.ink != INK_COLOUR && conf.ink != INK_MONO) std::abort();
+    if (conf.resolution <= 0 || conf.width <= 0 || conf.height <= 0) std::abort();
+  } else if (result != 1 || conf.ink != untouched.ink || conf.resolution != untouched.resolution ||
+             conf.width != untouched.width || conf.height != untouched.height) {
+    std::abort();
+  }
+  return 0;
+}
