@@ -76,8 +76,10 @@ char* strip_space(char* text) {
 }
 
 int conf_error(FILE* file) {
-  if (file != nullptr) std::fclose(file);
-  std::fputs("ravorc not read\n", stderr);
+  // Nothing is lost when closing a file only read fails, and a message that
+  // cannot be written has nowhere else to go.
+  if (file != nullptr) static_cast<void>(std::fclose(file));
+  static_cast<void>(std::fputs("ravorc not read\n", stderr));
   return 1;
 }
 
@@ -108,17 +110,17 @@ int read_conf(Conf* conf) { return read_conf_file(SETTINGS_PATH, conf); }
 int read_conf_file(const char* path, Conf* conf) {
   FILE* file = std::fopen(path, "rb");
   if (file == nullptr) {
-    std::fprintf(stderr, "%s : No such file\n", path);
+    static_cast<void>(std::fprintf(stderr, "%s : No such file\n", path));
     return 1;
   }
   // The stream reads through this frame's buffer rather than one from the
   // heap; every path below closes the file before returning.
   char stream_buffer[STREAM_BUFFER_SIZE];
-  std::setvbuf(file, stream_buffer, _IOFBF, sizeof stream_buffer);
+  static_cast<void>(std::setvbuf(file, stream_buffer, _IOFBF, sizeof stream_buffer));
   const int header = seek_model_section(file);
   if (header < 0) return conf_error(file);
   if (header == 0) {
-    std::fclose(file);
+    static_cast<void>(std::fclose(file));
     return 1;
   }
 
@@ -155,7 +157,7 @@ int read_conf_file(const char* path, Conf* conf) {
         break;
     }
   }
-  std::fclose(file);
+  static_cast<void>(std::fclose(file));
 
   // A value too long for its field names no size or source: refuse it.
   if (!media_fits || !source_fits || set_conf(conf, ink, resolution, media, source) != 0) {

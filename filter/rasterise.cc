@@ -15,7 +15,7 @@ constexpr char MONO_COMMAND[] =
 
 // The longest command: the longer format less its four conversions, the
 // program name and three numbers of 11 characters ("-2147483648").
-constexpr size_t LONGEST_COMMAND = sizeof(MONO_COMMAND) - 1 - 10 + 2 + 3 * 11;
+constexpr size_t LONGEST_COMMAND = sizeof(MONO_COMMAND) - 1 - 10 + 2 + size_t{3} * 11;
 static_assert(LONGEST_COMMAND == 116 && LONGEST_COMMAND < COMMAND_SIZE);
 
 }  // namespace
@@ -32,6 +32,8 @@ void run_gs(const Conf* conf) {
   char command[COMMAND_SIZE];
   format_gs_command(*conf, command);
   // Nothing of ours may sit in a buffer while the interpreter writes.
-  std::fflush(stdout);
-  static_cast<void>(std::system(command));
+  static_cast<void>(std::fflush(stdout));
+  // The interpreter runs through the shell, which finds it on the PATH; its
+  // outcome does not change the filter's.
+  static_cast<void>(std::system(command));  // NOLINT(cert-env33-c)
 }

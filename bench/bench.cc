@@ -1,0 +1,158 @@
+// Measures the filter against the programs it stands beside in a queue: the
+// pass-through against cat, start-up against cat, the PostScript path against
+// the same gs command run directly, and the peak memory of each. Runs of the
+// two sides alternate, and each figure is the median of its runs.
+//
+// Usage: ravo_bench RAVOFILTER POSTSCRIPT-JOB [RUNS]
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Sample {
+  double seconds;
+  long peak_kib;
+};
+
+enum class Output { DEV_NULL, PIPE };
+
+// Runs `argv` with standard input from `input` and standard output to
+// /dev/null or a pipe that this process drains, and measures it.
+Sample run(const std::vector<std::string>& argv, const std::string& input, Output output) {
+  int pipe_ends[2] = {-1, -1};
+  if (output == Output::PIPE && pipe(pipe_ends) != 0) std::abort();
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t child = fork();
+  if (child == 0) {
+    const int in = open(input.c_str(), O_RDONLY);
+    const int out = output == Output::PIPE ? pipe_ends[1] : open("/dev/null", O_WRONLY);
+    const int err = open("/dev/null", O_WRONLY);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (pipe_ends[0] >= 0) close(pipe_ends[0]);
+    std::vector<char*> words;
+    for (const std::string& word : argv) words.push_back(const_cast<char*>(word.c_str()));
+    words.push_back(nullptr);
+    execvp(words[0], words.data());
+    _exit(127);
+  }
+  if (output == Output::PIPE) {
+    close(pipe_ends[1]);
+    static char sink[1 << 17];
+    while (read(pipe_ends[0], sink, sizeof sink) > 0) {
+    }
+    close(pipe_ends[0]);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s exited with status %d\n", argv[0].c_str(), status);
+  }
+  return {elapsed.count(), usage.ru_maxrss};
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t mid = values.size() / 2;
+  return values.size() % 2 == 1 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+struct Comparison {
+  std::vector<double> seconds[2];
+  std::vector<double> peak_kib[2];
+};
+
+// Alternates the two sides `runs` times each, after one unmeasured warm-up.
+Comparison compare(const std::vector<std::string> sides[2], const std::string& input, Output output,
+                   int runs) {
+  Comparison result;
+  for (const auto& side : {sides[0], sides[1]}) run(side, input, output);
+  for (int i = 0; i < runs; ++i) {
+    for (int s = 0; s < 2; ++s) {
+      const int side = (i % 2 == 0) ? s : 1 - s;
+      const Sample sample = run(sides[side], input, output);
+      result.seconds[side].push_back(sample.seconds);
+      result.peak_kib[side].push_back(static_cast<double>(sample.peak_kib));
+    }
+  }
+  return result;
+}
+
+void report(const char* what, const char* names[2], const Comparison& c, double scale,
+            const char* unit) {
+  const double time[2] = {median(c.seconds[0]) * scale, median(c.seconds[1]) * scale};
+  const double peak[2] = {median(c.peak_kib[0]), median(c.peak_kib[1])};
+  std::printf("%-34s %-9s %10.3f %-3s  peak %7.0f KiB\n", what, names[0], time[0], unit, peak[0]);
+  std::printf("%-34s %-9s %10.3f %-3s  peak %7.0f KiB\n", "", names[1], time[1], unit, peak[1]);
+  std::printf("%-34s %-9s %10.4f      peak %7.3f  (runs: %zu each)\n\n", "", "ratio",
+              time[0] / time[1], peak[0] / peak[1], c.seconds[0].size());
+}
+
+std::string make_job(size_t bytes) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string path = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/ravo-bench-XXXXXX";
+  const int fd = mkstemp(path.data());
+  std::vector<unsigned char> chunk(1 << 20);
+  unsigned state = 1;
+  for (unsigned char& byte : chunk) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<unsigned char>(state >> 16);
+  }
+  chunk[0] = 'x';  // not PostScript
+  for (size_t written = 0; written < bytes; written += chunk.size()) {
+    if (write(fd, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size())) std::abort();
+    chunk[0] = static_cast<unsigned char>(written >> 20);
+  }
+  close(fd);
+  return path;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: %s RAVOFILTER POSTSCRIPT-JOB [RUNS]\n", argv[0]);
+    return 2;
+  }
+  const std::string filter = argv[1];
+  const std::string postscript = argv[2];
+  const int runs = argc > 3 ? std::max(5, std::atoi(argv[3])) : 9;
+  if (access("/etc/ravorc", F_OK) == 0) {
+    std::printf("note: /etc/ravorc exists; gs below runs with the built-in defaults\n\n");
+  }
+  const char* names[2] = {"ravo", "cat"};
+
+  const std::string big = make_job(512u << 20);
+  const std::string tiny = make_job(1u << 20);
+  truncate(tiny.c_str(), 100);
+  const std::vector<std::string> copy[2] = {{filter}, {"cat"}};
+  report("pass-through 512 MiB to /dev/null", names, compare(copy, big, Output::DEV_NULL, runs), 1,
+         "s");
+  report("pass-through 512 MiB into a pipe", names, compare(copy, big, Output::PIPE, runs), 1, "s");
+  report("start-up, 100-byte job", names, compare(copy, tiny, Output::DEV_NULL, 40 * runs), 1e3,
+         "ms");
+  unlink(big.c_str());
+  unlink(tiny.c_str());
+
+  const char* gs_names[2] = {"ravo", "gs"};
+  const std::vector<std::string> raster[2] = {
+      {filter},
+      {"gs", "-r360", "-g2976x4209", "-q", "-dNOPROMPT", "-dNOPAUSE", "-dSAFER", "-sDEVICE=png16m",
+       "-sOutputFile=-", "-", "-c", "quit"}};
+  report("PostScript page, A4 at 360 dpi", gs_names,
+         compare(raster, postscript, Output::DEV_NULL, std::max(5, runs / 2)), 1, "s");
+  return 0;
+}
