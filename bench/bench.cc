@@ -20,8 +20,9 @@
 namespace {
 
 struct Sample {
-  double seconds;
-  long peak_kib;
+  double seconds;      // wall clock
+  double cpu_seconds;  // user and system time of the program and its children
+  long peak_kib;       // largest resident set of the program or a child
 };
 
 enum class Output { DEV_NULL, PIPE };
@@ -61,7 +62,9 @@ Sample run(const std::vector<std::string>& argv, const std::string& input, Outpu
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     std::fprintf(stderr, "%s exited with status %d\n", argv[0].c_str(), status);
   }
-  return {elapsed.count(), usage.ru_maxrss};
+  const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  return {elapsed.count(), cpu, usage.ru_maxrss};
 }
 
 double median(std::vector<double> values) {
@@ -72,6 +75,7 @@ double median(std::vector<double> values) {
 
 struct Comparison {
   std::vector<double> seconds[2];
+  std::vector<double> cpu_seconds[2];
   std::vector<double> peak_kib[2];
 };
 
@@ -85,6 +89,7 @@ Comparison compare(const std::vector<std::string> sides[2], const std::string& i
       const int side = (i % 2 == 0) ? s : 1 - s;
       const Sample sample = run(sides[side], input, output);
       result.seconds[side].push_back(sample.seconds);
+      result.cpu_seconds[side].push_back(sample.cpu_seconds);
       result.peak_kib[side].push_back(static_cast<double>(sample.peak_kib));
     }
   }
@@ -93,12 +98,18 @@ Comparison compare(const std::vector<std::string> sides[2], const std::string& i
 
 void report(const char* what, const char* names[2], const Comparison& c, double scale,
             const char* unit) {
-  const double time[2] = {median(c.seconds[0]) * scale, median(c.seconds[1]) * scale};
-  const double peak[2] = {median(c.peak_kib[0]), median(c.peak_kib[1])};
-  std::printf("%-34s %-9s %10.3f %-3s  peak %7.0f KiB\n", what, names[0], time[0], unit, peak[0]);
-  std::printf("%-34s %-9s %10.3f %-3s  peak %7.0f KiB\n", "", names[1], time[1], unit, peak[1]);
-  std::printf("%-34s %-9s %10.4f      peak %7.3f  (runs: %zu each)\n\n", "", "ratio",
-              time[0] / time[1], peak[0] / peak[1], c.seconds[0].size());
+  double time[2];
+  double cpu[2];
+  double peak[2];
+  for (int side = 0; side < 2; ++side) {
+    time[side] = median(c.seconds[side]) * scale;
+    cpu[side] = median(c.cpu_seconds[side]) * scale;
+    peak[side] = median(c.peak_kib[side]);
+    std::printf("%-34s %-6s wall %9.3f %-2s  cpu %9.3f %-2s  peak %7.0f KiB\n",
+                side == 0 ? what : "", names[side], time[side], unit, cpu[side], unit, peak[side]);
+  }
+  std::printf("%-34s %-6s wall %9.4f     cpu %9.4f     peak %7.3f  (%zu runs each)\n\n", "",
+              "ratio", time[0] / time[1], cpu[0] / cpu[1], peak[0] / peak[1], c.seconds[0].size());
 }
 
 std::string make_job(size_t bytes) {
@@ -153,6 +164,6 @@ int main(int argc, char** argv) {
       {"gs", "-r360", "-g2976x4209", "-q", "-dNOPROMPT", "-dNOPAUSE", "-dSAFER", "-sDEVICE=png16m",
        "-sOutputFile=-", "-", "-c", "quit"}};
   report("PostScript page, A4 at 360 dpi", gs_names,
-         compare(raster, postscript, Output::DEV_NULL, std::max(5, runs / 2)), 1, "s");
+         compare(raster, postscript, Output::DEV_NULL, runs), 1, "s");
   return 0;
 }
