@@ -285,10 +285,6 @@ TEST(SettingsKeys, InMatchingOrder) {
   EXPECT_STREQ(Params[3], "papersource");
 }
 
-}  // namespace
-
-namespace {
-
 TEST(ReadConf, TheShippedExampleIsUsable) {
   const Outcome got = read_settings_at(EXAMPLES_DIR "/ravorc");
   EXPECT_EQ(got.result, 0);

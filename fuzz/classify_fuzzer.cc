@@ -1,13 +1,11 @@
 // Classifies arbitrary short job files through the same mapping the filter
 // uses, and checks the result against the signature rule.
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 
 #include "filter/filter.h"
+#include "fuzz/input_file.h"
 
 namespace {
 
@@ -21,15 +19,12 @@ bool has_signature(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  job_fd = memfd_create("job", 0);
-  if (job_fd < 0) std::abort();
+  job_fd = make_input_file("job");
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (ftruncate(job_fd, 0) != 0 || pwrite(job_fd, data, size, 0) != static_cast<ssize_t>(size)) {
-    std::abort();
-  }
+  replace_contents(job_fd, data, size);
   bool postscript = false;
   if (!classify_job(job_fd, &postscript)) std::abort();
   if (postscript != has_signature(data, size)) std::abort();

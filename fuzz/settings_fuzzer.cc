@@ -1,14 +1,12 @@
 // Feeds arbitrary file contents to the settings reader. A reading that
 // succeeds must give a usable record; one that fails must leave it untouched.
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
 #include "conf/settings.h"
+#include "fuzz/input_file.h"
 
 namespace {
 
@@ -18,17 +16,13 @@ char settings_path[64];
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  settings_fd = memfd_create("ravorc", 0);
-  if (settings_fd < 0) std::abort();
+  settings_fd = make_input_file("ravorc");
   std::snprintf(settings_path, sizeof settings_path, "/proc/self/fd/%d", settings_fd);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (ftruncate(settings_fd, 0) != 0 ||
-      pwrite(settings_fd, data, size, 0) != static_cast<ssize_t>(size)) {
-    std::abort();
-  }
+  replace_contents(settings_fd, data, size);
   constexpr Conf untouched = {-7, -7, -7, -7};
   Conf conf = untouched;
   const int result = read_conf_file(settings_path, &conf);

@@ -22,6 +22,20 @@ std::string enter_private_etc();
 void put_settings(const std::string& content);
 void remove_settings();
 
+// Whether the tests run under CI ($CI is "true"), where every prerequisite is
+// installed and a missing one is a failure.
+bool under_ci();
+
+// Ends the current test unless `available`: a failure under CI, a skip
+// elsewhere. For SetUp and test bodies.
+#define RAVO_REQUIRE(available, why)                \
+  do {                                              \
+    if (!(available)) {                             \
+      if (::ravo_test::under_ci()) FAIL() << (why); \
+      GTEST_SKIP() << (why);                        \
+    }                                               \
+  } while (false)
+
 // Tests that touch the settings file. Each starts without one. Where the
 // private /etc could not be made they are skipped, and under CI they fail.
 class PrivateEtcTest : public testing::Test {
