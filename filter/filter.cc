@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include "conf/settings.h"
@@ -32,6 +33,11 @@ int report(const char* what, int error) {
 
 // Copies standard input to standard output and closes standard output.
 int copy_job() {
+  // A reader that goes away, or a file-size limit, then fails a write like any
+  // other loss instead of killing the filter unannounced. Only the copy does
+  // this: a child inherits ignored signals, and the interpreter must not.
+  static_cast<void>(std::signal(SIGPIPE, SIG_IGN));
+  static_cast<void>(std::signal(SIGXFSZ, SIG_IGN));
   // Unbuffered streams hand each chunk straight to one read and one write.
   // Should that fail, the copy is only slower.
   static_cast<void>(std::setvbuf(stdin, nullptr, _IONBF, 0));
@@ -79,6 +85,6 @@ int filter_main() {
 
   Conf conf;
   if (read_conf(&conf) != 0) conf = Def_Conf;
-  run_gs(&conf);
+  static_cast<void>(run_gs(&conf));
   return 0;
 }

@@ -2,38 +2,64 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <string_view>
 
 namespace {
 
-constexpr char COLOUR_COMMAND[] =
-    "%s -r%d -g%ldx%ld -q -dNOPROMPT -dNOPAUSE -dSAFER -sDEVICE=png16m "
-    "-sOutputFile=- - -c quit";
-constexpr char MONO_COMMAND[] =
-    "%s -r%d -g%ldx%ld -q -dNOPROMPT -dNOPAUSE -dSAFER -sDEVICE=pnggray "
-    "-sOutputFile=- - -c quit";
+constexpr const char* OPTIONS[] = {"-q", "-dNOPROMPT", "-dNOPAUSE", "-dSAFER", "-sstdout=%stderr"};
+constexpr size_t OPTION_COUNT = sizeof OPTIONS / sizeof OPTIONS[0];
 
-// The longest command: the longer format less its four conversions, the
-// program name and three numbers of 11 characters ("-2147483648").
-constexpr size_t LONGEST_COMMAND = sizeof(MONO_COMMAND) - 1 - 10 + 2 + size_t{3} * 11;
-static_assert(LONGEST_COMMAND == 116 && LONGEST_COMMAND < COMMAND_SIZE);
+// The longest command: the fixed words with a blank after each, and three
+// numbers of 11 characters ("-2147483648").
+constexpr size_t fixed_length() {
+  size_t length = sizeof "gs -r -gx -sDEVICE=pnggray -sOutputFile=- - -c quit" - 1;
+  for (const char* option : OPTIONS) length += std::string_view(option).size() + 1;
+  return length;
+}
+constexpr size_t LONGEST_COMMAND = fixed_length() + size_t{3} * 11;
+static_assert(LONGEST_COMMAND == 133 && LONGEST_COMMAND < COMMAND_SIZE);
+// gs, -r, -g, the options, device, output, input, -c, quit and the null.
+static_assert(3 + OPTION_COUNT + 6 <= GS_MAX_WORDS);
 
 }  // namespace
 
-size_t format_gs_command(const Conf& conf, char* command) {
-  char program[4] = "gs";
-  const char* format = conf.ink == INK_MONO ? MONO_COMMAND : COLOUR_COMMAND;
-  const int length = std::snprintf(command, COMMAND_SIZE, format, program, conf.resolution,
-                                   static_cast<long>(conf.width), static_cast<long>(conf.height));
-  return length < 0 ? 0 : static_cast<size_t>(length);
+void compose_gs_arguments(const Conf& conf, const char* input, GsArguments* arguments) {
+  static_cast<void>(
+      std::snprintf(arguments->resolution, sizeof arguments->resolution, "-r%d", conf.resolution));
+  static_cast<void>(std::snprintf(arguments->page_size, sizeof arguments->page_size, "-g%ldx%ld",
+                                  static_cast<long>(conf.width), static_cast<long>(conf.height)));
+  const char** word = arguments->words;
+  *word++ = "gs";
+  *word++ = arguments->resolution;
+  *word++ = arguments->page_size;
+  for (const char* option : OPTIONS) *word++ = option;
+  *word++ = conf.ink == INK_MONO ? "-sDEVICE=pnggray" : "-sDEVICE=png16m";
+  *word++ = "-sOutputFile=-";
+  *word++ = input;
+  *word++ = "-c";
+  *word++ = "quit";
+  *word = nullptr;
 }
 
-void run_gs(const Conf* conf) {
+size_t format_gs_command(const Conf& conf, char* command) {
+  GsArguments arguments;
+  compose_gs_arguments(conf, GS_READ_BYTEWISE, &arguments);
+  size_t length = 0;
+  for (const char* const* word = arguments.words; *word != nullptr; ++word) {
+    const int written = std::snprintf(command + length, COMMAND_SIZE - length, "%s%s",
+                                      length == 0 ? "" : " ", *word);
+    if (written < 0) break;
+    length += static_cast<size_t>(written);
+    if (length >= COMMAND_SIZE) return COMMAND_SIZE - 1;
+  }
+  return length;
+}
+
+int run_gs(const Conf* conf) {
   char command[COMMAND_SIZE];
   format_gs_command(*conf, command);
   // Nothing of ours may sit in a buffer while the interpreter writes.
   static_cast<void>(std::fflush(stdout));
-  // The interpreter runs through the shell, which finds it on the PATH; its
-  // outcome does not change the filter's.
-  static_cast<void>(std::system(command));  // NOLINT(cert-env33-c)
+  // The interpreter runs through the shell, which finds it on the PATH.
+  return std::system(command);  // NOLINT(cert-env33-c)
 }

@@ -1,6 +1,7 @@
 // The rasteriser command: has a PostScript job rasterised into PNG by the
 // interpreter "gs", which reads the job from the filter's standard input and
-// writes the raster to its standard output.
+// writes the raster to its standard output. Its own text, from the job's
+// "print" to its error reports, goes to standard error, never to the printer.
 
 #ifndef RAVO_FILTER_RASTERISE_H_
 #define RAVO_FILTER_RASTERISE_H_
@@ -9,20 +10,39 @@
 
 #include "conf/conf.h"
 
+// The interpreter's words for one settings record, null-terminated, with the
+// two that carry numbers held here.
+inline constexpr size_t GS_MAX_WORDS = 16;
+struct GsArguments {
+  char resolution[16];  // "-r" and one number of up to 11 characters
+  char page_size[32];   // "-g", two such numbers and "x"
+  const char* words[GS_MAX_WORDS];
+};
+
+// How the interpreter reads the job from standard input: "-" a byte per read,
+// as the lpd filter's fixed command has it, or "-_" with buffering.
+inline constexpr char GS_READ_BYTEWISE[] = "-";
+inline constexpr char GS_READ_BUFFERED[] = "-_";
+
+// Fills `arguments` with the interpreter's words for `conf`, "gs" first:
+// 8-bit grey PNG for INK_MONO, 24-bit colour PNG otherwise, the job read as
+// `input` says.
+void compose_gs_arguments(const Conf& conf, const char* input, GsArguments* arguments);
+
 // Holds the longest command, the monochrome one with three 11-character
-// numbers (116 characters), with room to spare.
+// numbers (133 characters), with room to spare.
 inline constexpr size_t COMMAND_SIZE = 256;
 
-// Writes the interpreter's command line for `conf` into `command` and returns
-// its length: 8-bit grey PNG for INK_MONO, 24-bit colour PNG otherwise.
+// Writes the filter's shell command for `conf` into `command`, the words of
+// compose_gs_arguments reading bytewise, and returns its length.
 // REQUIRES: `command` holds COMMAND_SIZE bytes.
 size_t format_gs_command(const Conf& conf, char* command);
 
 extern "C" {
 
-// Runs the interpreter for `conf` through the shell and waits for it. Its
-// outcome is not examined.
-void run_gs(const Conf* conf);
+// Runs the interpreter for `conf` through the shell, waits for it, and returns
+// the shell's outcome as the standard `system` routine reports it.
+int run_gs(const Conf* conf);
 
 }  // extern "C"
 

@@ -9,7 +9,7 @@
 
 namespace {
 
-const std::string OPTIONS = " -q -dNOPROMPT -dNOPAUSE -dSAFER -sDEVICE=";
+const std::string OPTIONS = " -q -dNOPROMPT -dNOPAUSE -dSAFER -sstdout=%stderr -sDEVICE=";
 const std::string OUTPUT = " -sOutputFile=- - -c quit";
 
 TEST(FormatGsCommand, OneCommandPerInkWithThePageInPixels) {

@@ -23,8 +23,9 @@ const std::string NOT_READ = "ravorc not read\n";
 
 std::string gs_words(const std::string& resolution, const std::string& size,
                      const std::string& device) {
-  return "-r" + resolution + "\n-g" + size + "\n-q\n-dNOPROMPT\n-dNOPAUSE\n-dSAFER\n" +
-         "-sDEVICE=" + device + "\n-sOutputFile=-\n-\n-c\nquit\n";
+  return "-r" + resolution + "\n-g" + size +
+         "\n-q\n-dNOPROMPT\n-dNOPAUSE\n-dSAFER\n-sstdout=%stderr\n" + "-sDEVICE=" + device +
+         "\n-sOutputFile=-\n-\n-c\nquit\n";
 }
 const std::string DEFAULT_WORDS = gs_words("360", "2976x4209", "png16m");
 
@@ -144,9 +145,25 @@ TEST_F(FilterTest, TheInterpreterFailingOrMissingLeavesStatusZero) {
 }
 
 TEST_F(FilterTest, LostOutputIsAFailure) {
-  const FilterResult got = filter(FilterRun{.job = "plain text\n", .output_path = "/dev/full"});
-  EXPECT_EQ(got.status, 1);
-  EXPECT_EQ(got.messages, "writing standard output : No space left on device\n");
+  const struct {
+    FilterRun run;
+    const char* messages;
+  } cases[] = {
+      {{.job = "plain text\n", .output_path = "/dev/full"},
+       "writing standard output : No space left on device\n"},
+      {{.job = "plain text\n", .output = Output::CLOSED_PIPE},
+       "writing standard output : Broken pipe\n"},
+      {{.job = std::string(70000, 'x'),
+        .output_path = scratch_dir() + "/limited",
+        .file_size_limit = 4096},
+       "writing standard output : File too large\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.messages);
+    const FilterResult got = filter(c.run);
+    EXPECT_EQ(got.status, 1);
+    EXPECT_EQ(got.messages, c.messages);
+  }
 }
 
 struct SettingsCase {

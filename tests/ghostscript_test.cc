@@ -37,6 +37,26 @@ PngHeader read_png_header(const std::string& png) {
   return header;
 }
 
+// How many whole PNG files `stream` is, one after another and nothing else;
+// -1 when anything else is in it.
+int count_png_files(const std::string& stream) {
+  int files = 0;
+  size_t at = 0;
+  while (at < stream.size()) {
+    if (stream.compare(at, 8, "\x89PNG\r\n\x1a\n") != 0) return -1;
+    at += 8;
+    for (bool end = false; !end;) {  // chunks: length, type, data, CRC
+      if (stream.size() - at < 12) return -1;
+      const size_t length = big_endian(stream, at);
+      end = stream.compare(at + 4, 4, "IEND") == 0;
+      if (stream.size() - at - 12 < length) return -1;
+      at += 12 + length;
+    }
+    ++files;
+  }
+  return files;
+}
+
 bool have_ghostscript() { return std::system("command -v gs >/dev/null 2>&1") == 0; }
 
 class GhostscriptTest : public PrivateEtcTest {
@@ -75,6 +95,15 @@ TEST_F(GhostscriptTest, MonochromeA6At180Dpi) {
   EXPECT_EQ(png.height, 1049u);
   EXPECT_EQ(png.bit_depth, 8);
   EXPECT_EQ(png.colour_type, 0);
+}
+
+TEST_F(GhostscriptTest, TheJobsOwnTextGoesToTheLogNotThePrinter) {
+  const FilterResult got = run_filter(
+      FilterRun{.job = "%!PS\n(\033%-12345X@PJL JOB) print (to the printer) =\nshowpage\n"});
+  EXPECT_EQ(got.status, 0);
+  EXPECT_EQ(count_png_files(got.output), 1) << got.output.size() << " bytes";
+  EXPECT_NE(got.messages.find("\033%-12345X@PJL JOB"), std::string::npos) << got.messages;
+  EXPECT_NE(got.messages.find("to the printer"), std::string::npos) << got.messages;
 }
 
 }  // namespace

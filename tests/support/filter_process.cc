@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -35,6 +36,15 @@ int open_input(const FilterRun& run, const std::string& job_path) {
   return ends[0];
 }
 
+int open_output(const FilterRun& run, const std::string& output_path) {
+  if (run.output == Output::FILE)
+    return open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int ends[2];
+  if (pipe(ends) != 0) return -1;
+  close(ends[0]);
+  return ends[1];
+}
+
 }  // namespace
 
 std::vector<std::string> wrapper_from_environment() {
@@ -55,10 +65,15 @@ FilterResult run_filter(const FilterRun& run) {
   const pid_t child = fork();
   if (child == 0) {
     const int input = open_input(run, job_path);
-    const int output = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int output = open_output(run, output_path);
     const int messages = open(messages_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (input < 0 || output < 0 || messages < 0) fail_in_child("opening the filter's streams");
     if (dup2(input, 0) < 0 || dup2(output, 1) < 0 || dup2(messages, 2) < 0) fail_in_child("dup2");
+    // The filter starts with default signal dispositions, as a spooler gives it.
+    std::signal(SIGPIPE, SIG_DFL);
+    std::signal(SIGXFSZ, SIG_DFL);
+    const rlimit limit{run.file_size_limit, run.file_size_limit};
+    if (run.file_size_limit > 0 && setrlimit(RLIMIT_FSIZE, &limit) != 0) fail_in_child("setrlimit");
     if (!run.search_path.empty()) setenv("PATH", run.search_path.c_str(), 1);
     for (const auto& [name, value] : run.environment) setenv(name.c_str(), value.c_str(), 1);
     if (run.wrapper.empty()) {

@@ -4,6 +4,7 @@
 #ifndef RAVO_TESTS_SUPPORT_FILTER_PROCESS_H_
 #define RAVO_TESTS_SUPPORT_FILTER_PROCESS_H_
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <string>
@@ -17,13 +18,17 @@ namespace ravo_test {
 std::vector<std::string> wrapper_from_environment();
 
 enum class Input { JOB_FILE, PIPE, DEV_NULL };
+// Standard output goes to a file, or to a pipe whose reader has gone away.
+enum class Output { FILE, CLOSED_PIPE };
 
 struct FilterRun {
   Input input = Input::JOB_FILE;
-  std::string job;          // the job's bytes
-  off_t start = 0;          // where standard input stands when the filter starts
-  std::string output_path;  // standard output goes here; empty: captured
-  std::string search_path;  // PATH for the filter; empty: unchanged
+  std::string job;  // the job's bytes
+  off_t start = 0;  // where standard input stands when the filter starts
+  Output output = Output::FILE;
+  std::string output_path;     // standard output goes here; empty: captured
+  rlim_t file_size_limit = 0;  // bytes the filter may write to a file; 0: no limit
+  std::string search_path;     // PATH for the filter; empty: unchanged
   std::vector<std::pair<std::string, std::string>> environment;
   // A program, with its arguments, that runs the filter; its first word is
   // an absolute path.
