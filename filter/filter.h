@@ -42,7 +42,8 @@ bool classify_job(int fd, bool* postscript);
 int pass_through(FILE* in, FILE* out);
 
 // Handles the job on standard input and returns the exit status: 1 when
-// standard input cannot be mapped or a pass-through loses data, else 0.
+// standard input cannot be mapped, a pass-through loses data or the
+// interpreter could not be run or failed, else 0.
 int filter_main();
 
 #endif  // RAVO_FILTER_FILTER_H_

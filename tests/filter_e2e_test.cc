@@ -130,18 +130,25 @@ TEST_F(FilterTest, ClassifiesByTheFirstBytesAndReadsFromThePosition) {
   EXPECT_FALSE(interpreter_ran());
 }
 
-TEST_F(FilterTest, TheInterpreterFailingOrMissingLeavesStatusZero) {
-  FilterResult got =
-      filter(FilterRun{.job = POSTSCRIPT_JOB, .environment = {{"RAVO_FAKE_GS_STATUS", "3"}}});
-  EXPECT_EQ(got.status, 0);
-  EXPECT_EQ(got.output, MARKER);
-
+TEST_F(FilterTest, AnInterpreterThatFailsFailsTheJob) {
   const std::string empty_dir = scratch_dir() + "/no-programs";
   mkdir(empty_dir.c_str(), 0755);
-  got = filter(FilterRun{.job = POSTSCRIPT_JOB, .search_path = empty_dir});
-  EXPECT_EQ(got.status, 0);
-  EXPECT_EQ(got.output, "");
-  EXPECT_NE(got.messages.find("gs"), std::string::npos) << got.messages;
+  const struct {
+    FilterRun run;
+    const char* message;
+  } cases[] = {
+      {{.environment = {{"RAVO_FAKE_GS_STATUS", "3"}}}, "rasterising : gs exited with status 3\n"},
+      {{.environment = {{"RAVO_FAKE_GS_SIGNAL", "KILL"}}},
+       "rasterising : gs was ended by signal 9 (Killed)\n"},
+      {{.search_path = empty_dir}, "rasterising : gs was not found\n"},
+  };
+  for (auto c : cases) {
+    SCOPED_TRACE(c.message);
+    c.run.job = POSTSCRIPT_JOB;
+    const FilterResult got = filter(c.run);
+    EXPECT_EQ(got.status, 1);
+    EXPECT_TRUE(got.messages.ends_with(c.message)) << got.messages;
+  }
 }
 
 TEST_F(FilterTest, LostOutputIsAFailure) {
