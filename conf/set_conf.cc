@@ -15,17 +15,25 @@ bool to_pixels(int32_t resolution, int32_t length, int32_t* pixels) {
 
 }  // namespace
 
-int set_conf(Conf* conf, int32_t ink, int32_t resolution, const char* media, const char* source) {
-  if (conf == nullptr || (ink != INK_COLOUR && ink != INK_MONO)) return 1;
-  if (resolution <= 0 || media == nullptr || media[0] == '\0') return 1;
+ConfFault fill_conf(Conf* conf, int32_t ink, int32_t resolution, const char* media,
+                    const char* source) {
+  if (ink != INK_COLOUR && ink != INK_MONO) return CONF_BAD_INK;
+  if (resolution <= 0) return CONF_BAD_RESOLUTION;
+  if (media == nullptr || media[0] == '\0') return CONF_NO_MEDIA;
+  if (paper_table(source) == nullptr) return CONF_UNKNOWN_SOURCE;
   const PaperConf* paper = call_paper_conf(source, media);
-  if (paper == nullptr) return 1;
+  if (paper == nullptr) return CONF_SIZE_NOT_IN_SOURCE;
   int32_t width = 0;
   int32_t height = 0;
   if (!to_pixels(resolution, paper->width, &width) ||
       !to_pixels(resolution, paper->height, &height)) {
-    return 1;
+    return CONF_PAGE_TOO_LARGE;
   }
   *conf = Conf{ink, resolution, width, height};
-  return 0;
+  return CONF_USABLE;
+}
+
+int set_conf(Conf* conf, int32_t ink, int32_t resolution, const char* media, const char* source) {
+  if (conf == nullptr) return 1;
+  return fill_conf(conf, ink, resolution, media, source) == CONF_USABLE ? 0 : 1;
 }

@@ -19,4 +19,10 @@ int set_conf(Conf* conf, int32_t ink, int32_t resolution, const char* media, con
 
 }  // extern "C"
 
+// set_conf's checks, saying which refused: fills all of `conf` and returns
+// CONF_USABLE, or returns the first fault found and leaves `conf` untouched.
+// REQUIRES: `conf` is not null.
+ConfFault fill_conf(Conf* conf, int32_t ink, int32_t resolution, const char* media,
+                    const char* source);
+
 #endif  // RAVO_CONF_SET_CONF_H_

@@ -1,5 +1,6 @@
 #include "conf/settings.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 
@@ -18,11 +19,21 @@ bool is_space(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// Reads a settings file in pieces, counting the file's own lines.
+struct PieceReader {
+  FILE* file;
+  int line;         // the line of the last piece read
+  bool line_ended;  // whether that piece ended its line
+};
+
 // Reads the next piece of a line into `piece` with its whitespace removed.
 // Returns false at the end of the file or on a read error.
 // REQUIRES: `piece` holds PIECE_SIZE bytes.
-bool read_piece(FILE* file, char* piece) {
-  if (std::fgets(piece, PIECE_SIZE, file) == nullptr) return false;
+bool read_piece(PieceReader* reader, char* piece) {
+  if (std::fgets(piece, PIECE_SIZE, reader->file) == nullptr) return false;
+  if (reader->line_ended && reader->line < INT_MAX) ++reader->line;
+  const size_t length = std::strlen(piece);
+  reader->line_ended = length > 0 && piece[length - 1] == '\n';
   strip_space(piece);
   return true;
 }
@@ -64,6 +75,71 @@ int find_param(const char* key) {
   return -1;
 }
 
+// seek_model_section over `reader`. Leaves in `piece` the header found, or
+// the piece that made the file malformed.
+// REQUIRES: `piece` holds LINE_SCRATCH_SIZE bytes.
+int seek_section(PieceReader* reader, char* piece) {
+  char model[LINE_SCRATCH_SIZE];
+  std::memcpy(model, MODEL_NAME, sizeof(MODEL_NAME));
+  strip_space(model);
+
+  int line = 1;
+  bool header_seen = false;
+  for (; read_piece(reader, piece); line += line < INT_MAX ? 1 : 0) {
+    if (piece[0] == '\0') continue;
+    if (piece[0] != '[') {
+      if (!header_seen) return -1;
+      continue;
+    }
+    header_seen = true;
+    if (piece[1] == '\0') return -1;
+    // A header with nothing between its brackets names no printer.
+    if (names_this_printer(piece, model)) return line;
+  }
+  return 0;
+}
+
+// The key each validation fault is about.
+int key_of(ConfFault fault) {
+  switch (fault) {
+    case CONF_BAD_INK:
+      return PARAM_INK;
+    case CONF_BAD_RESOLUTION:
+    case CONF_PAGE_TOO_LARGE:
+      return PARAM_RESOLUTION;
+    case CONF_NO_MEDIA:
+    case CONF_SIZE_NOT_IN_SOURCE:
+      return PARAM_MEDIASIZE;
+    case CONF_UNKNOWN_SOURCE:
+      return PARAM_PAPERSOURCE;
+    default:
+      return -1;
+  }
+}
+
+// Ends a reading that failed, closing `file` if it is open. Given a
+// diagnosis, records the fault and writes nothing; otherwise writes what the
+// filter writes: nothing when there is no section, else "ravorc not read".
+int refuse(FILE* file, ConfDiagnosis* diagnosis, ConfFault fault, int line, int key) {
+  if (diagnosis == nullptr) {
+    if (fault != CONF_NO_SECTION) return conf_error(file);
+    static_cast<void>(std::fclose(file));
+    return 1;
+  }
+  if (file != nullptr) static_cast<void>(std::fclose(file));
+  diagnosis->fault = fault;
+  diagnosis->line = line;
+  diagnosis->key = key;
+  return 1;
+}
+
+// The line that last set `key`, when there is a diagnosis to say so.
+int setting_line(const ConfDiagnosis* diagnosis, int key) {
+  return diagnosis == nullptr || key < 0 ? 0 : diagnosis->settings[key].line;
+}
+
+void copy_text(char* to, const char* piece) { std::memcpy(to, piece, std::strlen(piece) + 1); }
+
 }  // namespace
 
 char* strip_space(char* text) {
@@ -84,44 +160,41 @@ int conf_error(FILE* file) {
 }
 
 int seek_model_section(FILE* file) {
-  char model[LINE_SCRATCH_SIZE];
-  std::memcpy(model, MODEL_NAME, sizeof(MODEL_NAME));
-  strip_space(model);
-
+  PieceReader reader{file, 0, true};
   char piece[LINE_SCRATCH_SIZE];
-  int line = 1;
-  bool header_seen = false;
-  for (; read_piece(file, piece); line += line < INT_MAX ? 1 : 0) {
-    if (piece[0] == '\0') continue;
-    if (piece[0] != '[') {
-      if (!header_seen) return -1;
-      continue;
-    }
-    header_seen = true;
-    if (piece[1] == '\0') return -1;
-    // A header with nothing between its brackets names no printer.
-    if (names_this_printer(piece, model)) return line;
-  }
-  return 0;
+  return seek_section(&reader, piece);
 }
 
 int read_conf(Conf* conf) { return read_conf_file(SETTINGS_PATH, conf); }
 
-int read_conf_file(const char* path, Conf* conf) {
+int read_conf_file(const char* path, Conf* conf, ConfDiagnosis* diagnosis) {
+  if (diagnosis != nullptr) *diagnosis = ConfDiagnosis{CONF_USABLE, 0, -1, 0, 0, "", {}};
   FILE* file = std::fopen(path, "rb");
   if (file == nullptr) {
-    static_cast<void>(std::fprintf(stderr, "%s : No such file\n", path));
+    if (diagnosis == nullptr) {
+      static_cast<void>(std::fprintf(stderr, "%s : No such file\n", path));
+    } else {
+      diagnosis->fault = CONF_CANNOT_OPEN;
+      diagnosis->error = errno;
+    }
     return 1;
   }
   // The stream reads through this frame's buffer rather than one from the
   // heap; every path below closes the file before returning.
   char stream_buffer[STREAM_BUFFER_SIZE];
   static_cast<void>(std::setvbuf(file, stream_buffer, _IOFBF, sizeof stream_buffer));
-  const int header = seek_model_section(file);
-  if (header < 0) return conf_error(file);
-  if (header == 0) {
-    static_cast<void>(std::fclose(file));
-    return 1;
+  PieceReader reader{file, 0, true};
+  char piece[LINE_SCRATCH_SIZE];
+  const int header = seek_section(&reader, piece);
+  if (diagnosis != nullptr) {
+    if (std::ferror(file) != 0) diagnosis->error = errno;
+    if (header != 0) copy_text(diagnosis->text, piece);
+    if (header > 0) diagnosis->header_line = reader.line;
+  }
+  if (header == 0) return refuse(file, diagnosis, CONF_NO_SECTION, 0, -1);
+  if (header < 0) {
+    const ConfFault fault = piece[0] == '[' ? CONF_BARE_BRACKET : CONF_TEXT_BEFORE_HEADER;
+    return refuse(file, diagnosis, fault, reader.line, -1);
   }
 
   int32_t ink = 0;
@@ -131,16 +204,20 @@ int read_conf_file(const char* path, Conf* conf) {
   bool media_fits = true;
   bool source_fits = true;
 
-  char piece[LINE_SCRATCH_SIZE];
-  while (read_piece(file, piece)) {
+  while (read_piece(&reader, piece)) {
     if (piece[0] == '\0') continue;
     if (piece[0] == '[') break;
-    if (piece[0] == '=') return conf_error(file);
+    if (piece[0] == '=') {
+      if (diagnosis != nullptr) copy_text(diagnosis->text, piece);
+      return refuse(file, diagnosis, CONF_EMPTY_KEY, reader.line, -1);
+    }
     char* equals = std::strchr(piece, '=');
     if (equals != nullptr) *equals = '\0';
     const int param = find_param(piece);
     if (param < 0) continue;
-    if (equals == nullptr || equals[1] == '\0') return conf_error(file);
+    if (equals == nullptr || equals[1] == '\0') {
+      return refuse(file, diagnosis, CONF_NO_VALUE, reader.line, param);
+    }
     const char* value = equals + 1;
     switch (param) {
       case PARAM_INK:
@@ -156,12 +233,24 @@ int read_conf_file(const char* path, Conf* conf) {
         source_fits = copy_field(source, value);
         break;
     }
+    if (diagnosis != nullptr) {
+      diagnosis->settings[param].line = reader.line;
+      copy_text(diagnosis->settings[param].value, value);
+    }
   }
+  if (diagnosis != nullptr && std::ferror(file) != 0) diagnosis->error = errno;
   static_cast<void>(std::fclose(file));
 
   // A value too long for its field names no size or source: refuse it.
-  if (!media_fits || !source_fits || set_conf(conf, ink, resolution, media, source) != 0) {
-    return conf_error(nullptr);
+  if (!media_fits || !source_fits) {
+    const int key = media_fits ? PARAM_PAPERSOURCE : PARAM_MEDIASIZE;
+    return refuse(nullptr, diagnosis, CONF_VALUE_TOO_LONG, setting_line(diagnosis, key), key);
+  }
+  if (conf == nullptr) return conf_error(nullptr);  // nothing to fill
+  const ConfFault fault = fill_conf(conf, ink, resolution, media, source);
+  if (fault != CONF_USABLE) {
+    const int key = key_of(fault);
+    return refuse(nullptr, diagnosis, fault, setting_line(diagnosis, key), key);
   }
   return 0;
 }

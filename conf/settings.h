@@ -47,7 +47,25 @@ int conf_error(FILE* file);
 
 }  // extern "C"
 
-// read_conf on the settings file at `path`; its messages name `path`.
-int read_conf_file(const char* path, Conf* conf);
+// Why a reading of the settings file ended as it did, and where, for a reader
+// given one. Lines are the file's own, counted as an editor counts them, even
+// where a long line was read in pieces; 0 means no line.
+struct ConfSetting {
+  int line;                // the line that last set the key; 0 when none did
+  char value[PIECE_SIZE];  // its value, whitespace removed
+};
+struct ConfDiagnosis {
+  ConfFault fault;          // CONF_USABLE when the record was filled
+  int line;                 // the line at fault, where one is
+  int key;                  // the key at fault (an index of Params), or -1
+  int error;                // errno of a failed open or read; 0 when none
+  int header_line;          // the section header read, where one was
+  char text[PIECE_SIZE];    // the piece at fault, or the header read
+  ConfSetting settings[4];  // one a key, in the order of Params
+};
+
+// read_conf on the settings file at `path`; its messages name `path`. Given
+// a `diagnosis`, it fills that instead of writing any message.
+int read_conf_file(const char* path, Conf* conf, ConfDiagnosis* diagnosis = nullptr);
 
 #endif  // RAVO_CONF_SETTINGS_H_

@@ -97,7 +97,9 @@ constexpr PaperSource PAPER_SOURCES[] = {
     {"T4AUTO", paper_auto_trim_4},
 };
 
-const PaperConf* table_for_source(const char* source) {
+}  // namespace
+
+const PaperConf* paper_table(const char* source) {
   if (source == nullptr || source[0] == '\0') return paper_auto;
   for (const PaperSource& entry : PAPER_SOURCES) {
     if (std::strcmp(source, entry.keyword) == 0) return entry.table;
@@ -105,10 +107,8 @@ const PaperConf* table_for_source(const char* source) {
   return nullptr;
 }
 
-}  // namespace
-
 const PaperConf* call_paper_conf(const char* source, const char* name) {
-  const PaperConf* row = table_for_source(source);
+  const PaperConf* row = paper_table(source);
   if (row == nullptr || name == nullptr) return nullptr;
   for (; row->name != nullptr; ++row) {
     if (std::strcmp(row->name, name) == 0) return row;

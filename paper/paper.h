@@ -37,4 +37,8 @@ const PaperConf* call_paper_conf(const char* source, const char* name);
 
 }  // extern "C"
 
+// The table of paper source `source`, or null when the source is unknown. A
+// null or empty source means the sheet feeder.
+const PaperConf* paper_table(const char* source);
+
 #endif  // RAVO_PAPER_PAPER_H_

@@ -21,11 +21,13 @@ expect() { # LABEL EXPECTED ACTUAL
 }
 
 installed_files="libexec/filters/ravofilter
+sbin/ravocheck
 share/doc/ravo/README.md
 share/doc/ravo/examples/printcap
 share/doc/ravo/examples/ravorc
 share/doc/ravo/examples/testpage.ps
 share/man/man5/ravorc.5.gz
+share/man/man8/ravocheck.8.gz
 share/man/man8/ravofilter.8.gz"
 
 # cmake --install
@@ -54,7 +56,7 @@ else
 fi
 
 # The man pages render cleanly.
-for page in "$source/man/ravofilter.8" "$source/man/ravorc.5"; do
+for page in "$source"/man/*.[0-9]; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)
   expect "warnings from $(basename "$page")" "" "$warnings"
 done

@@ -1,0 +1,3 @@
+#include "check/check.h"
+
+int main(int argc, char** argv) { return check_main(argc, argv); }
