@@ -2,7 +2,6 @@
 
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -54,29 +53,15 @@ int copy_job() {
 // status: 0 when the interpreter succeeded, else 1 after one line saying what
 // went wrong. A job that did not print must not look printed to the spooler.
 int rasteriser_status(int outcome) {
-  const char* what = "rasterising";
   if (outcome == -1) {
-    static_cast<void>(std::fprintf(stderr, "%s : the shell could not be started (%s)\n", what,
+    static_cast<void>(std::fprintf(stderr, "rasterising : the shell could not be started (%s)\n",
                                    std::strerror(errno)));
     return 1;
   }
-  // The shell reports a command it could not find or run as 127 or 126, and
-  // one ended by a signal as 128 plus the signal's number.
-  int signal_number = 0;
-  if (WIFSIGNALED(outcome)) signal_number = WTERMSIG(outcome);
-  const int status = WIFEXITED(outcome) ? WEXITSTATUS(outcome) : 0;
-  if (status > 128 && status < 128 + NSIG) signal_number = status - 128;
-  if (signal_number != 0) {
-    static_cast<void>(std::fprintf(stderr, "%s : gs was ended by signal %d (%s)\n", what,
-                                   signal_number, strsignal(signal_number)));
-  } else if (status == 127) {
-    static_cast<void>(std::fprintf(stderr, "%s : gs was not found\n", what));
-  } else if (status == 126) {
-    static_cast<void>(std::fprintf(stderr, "%s : gs could not be run\n", what));
-  } else if (status != 0) {
-    static_cast<void>(std::fprintf(stderr, "%s : gs exited with status %d\n", what, status));
-  }
-  return signal_number != 0 || status != 0 ? 1 : 0;
+  char failure[GS_FAILURE_SIZE];
+  if (!describe_gs_failure(outcome, true, failure)) return 0;
+  static_cast<void>(std::fprintf(stderr, "rasterising : %s\n", failure));
+  return 1;
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 #include "filter/rasterise.h"
 
+#include <sys/wait.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 namespace {
@@ -44,6 +48,11 @@ void compose_gs_arguments(const Conf& conf, const char* input, GsArguments* argu
 size_t format_gs_command(const Conf& conf, char* command) {
   GsArguments arguments;
   compose_gs_arguments(conf, GS_READ_BYTEWISE, &arguments);
+  return join_gs_arguments(arguments, command);
+}
+
+size_t join_gs_arguments(const GsArguments& arguments, char* command) {
+  command[0] = '\0';
   size_t length = 0;
   for (const char* const* word = arguments.words; *word != nullptr; ++word) {
     const int written = std::snprintf(command + length, COMMAND_SIZE - length, "%s%s",
@@ -53,6 +62,25 @@ size_t format_gs_command(const Conf& conf, char* command) {
     if (length >= COMMAND_SIZE) return COMMAND_SIZE - 1;
   }
   return length;
+}
+
+bool describe_gs_failure(int wait_status, bool through_shell, char* text) {
+  int signal_number = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;
+  const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 0;
+  if (through_shell && status > 128 && status < 128 + NSIG) signal_number = status - 128;
+  if (signal_number != 0) {
+    static_cast<void>(std::snprintf(text, GS_FAILURE_SIZE, "gs was ended by signal %d (%s)",
+                                    signal_number, strsignal(signal_number)));
+  } else if (through_shell && status == 127) {
+    static_cast<void>(std::snprintf(text, GS_FAILURE_SIZE, "gs was not found"));
+  } else if (through_shell && status == 126) {
+    static_cast<void>(std::snprintf(text, GS_FAILURE_SIZE, "gs could not be run"));
+  } else if (status != 0) {
+    static_cast<void>(std::snprintf(text, GS_FAILURE_SIZE, "gs exited with status %d", status));
+  } else {
+    return false;
+  }
+  return true;
 }
 
 int run_gs(const Conf* conf) {

@@ -33,10 +33,23 @@ void compose_gs_arguments(const Conf& conf, const char* input, GsArguments* argu
 // numbers (133 characters), with room to spare.
 inline constexpr size_t COMMAND_SIZE = 256;
 
+// Writes `arguments` into `command`, separated by blanks, and returns its
+// length.
+// REQUIRES: `command` holds COMMAND_SIZE bytes.
+size_t join_gs_arguments(const GsArguments& arguments, char* command);
+
 // Writes the filter's shell command for `conf` into `command`, the words of
 // compose_gs_arguments reading bytewise, and returns its length.
 // REQUIRES: `command` holds COMMAND_SIZE bytes.
 size_t format_gs_command(const Conf& conf, char* command);
+
+// Says how the interpreter failed, from its wait status, into `text`, and
+// returns true; returns false when it succeeded. `through_shell` reads the
+// shell's conventions: 127 for a program not found, 126 for one that cannot
+// run, and 128 plus the number of the signal that ended it.
+// REQUIRES: `text` holds GS_FAILURE_SIZE bytes.
+inline constexpr size_t GS_FAILURE_SIZE = 96;
+bool describe_gs_failure(int wait_status, bool through_shell, char* text);
 
 extern "C" {
 

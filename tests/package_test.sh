@@ -20,7 +20,7 @@ expect() { # LABEL EXPECTED ACTUAL
   if [ "$2" = "$3" ]; then pass; else fail "$1: expected '$2', got '$3'"; fi
 }
 
-installed_files="libexec/filters/ravofilter
+lpd_files="libexec/filters/ravofilter
 sbin/ravocheck
 share/doc/ravo/README.md
 share/doc/ravo/examples/printcap
@@ -29,10 +29,12 @@ share/doc/ravo/examples/testpage.ps
 share/man/man5/ravorc.5.gz
 share/man/man8/ravocheck.8.gz
 share/man/man8/ravofilter.8.gz"
+cups_files="lib/cups/filter/pstoravo
+share/ppd/ravo/marven-jetto-412_519.ppd"
 
 # cmake --install
 if cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1; then
-  expect "installed files" "$installed_files" "$(cd "$work/prefix" && find . -type f | sed 's|^\./||' | sort)"
+  expect "installed files" "$(printf '%s\n%s\n' "$lpd_files" "$cups_files" | sort)" "$(cd "$work/prefix" && find . -type f | sed 's|^\./||' | sort)"
   sh "$source/tests/symbols.sh" "$work/prefix/libexec/filters/ravofilter" >/dev/null &&
     pass || fail "the installed filter lacks global names (stripped?)"
 else
@@ -41,13 +43,20 @@ fi
 
 # cpack -G DEB
 if (cd "$build" && cpack -G DEB -B "$work/package") >"$work/cpack.log" 2>&1; then
-  deb=$(ls "$work"/package/*.deb)
-  expect "package name" ravo "$(dpkg-deb -f "$deb" Package)"
-  expect "dependencies" ghostscript "$(dpkg-deb -f "$deb" Depends)"
-  expect "summary" "print filter for the Marven Jetto 412_519" \
-    "$(dpkg-deb -f "$deb" Description | head -n 1)"
-  expect "package files" "$(echo "$installed_files" | sed 's|^|usr/|')" \
-    "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\./||' | sort)"
+  # PACKAGE DEPENDS SUMMARY FILES
+  check_package() {
+    deb=$(ls "$work"/package/"$1"_*.deb)
+    # A sanitized build adds its runtimes.
+    expect "$1 dependencies" "$2" "$(dpkg-deb -f "$deb" Depends | sed 's/ ([^)]*)//g' |
+      tr ',' '\n' | sed 's/^ *//' | grep -Ev '^lib(asan|ubsan|gcc-s|stdc\+\+)' | paste -sd, |
+      sed 's/,/, /g')"
+    expect "$1 summary" "$3" "$(dpkg-deb -f "$deb" Description | head -n 1)"
+    expect "$1 files" "$(echo "$4" | sed 's|^|usr/|')" \
+      "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\./||' | sort)"
+  }
+  check_package printer-driver-ravo "ghostscript, libc6, libcups2" \
+    "CUPS driver for the Marven Jetto 412_519" "$cups_files"
+  check_package ravo ghostscript "print filter for the Marven Jetto 412_519" "$lpd_files"
   dpkg-deb -x "$deb" "$work/unpacked"
   sh "$source/tests/symbols.sh" "$work/unpacked/usr/libexec/filters/ravofilter" >/dev/null &&
     pass || fail "the packaged filter lacks global names (stripped?)"

@@ -1,0 +1,19 @@
+// The printer's PPD, made from the paper tables so that the two never
+// disagree: every size of every paper source, the sources with constraints
+// against the sizes each lacks, the resolutions and the colour modes, and the
+// CUPS filter that rasterises for it.
+
+#ifndef RAVO_DRIVER_PPD_H_
+#define RAVO_DRIVER_PPD_H_
+
+#include <cstdio>
+
+// The PPD's resolutions in dots per inch; the default is that of the
+// built-in defaults.
+inline constexpr int PPD_RESOLUTIONS[] = {180, 360, 720};
+
+// Writes the PPD for ravo `version` to `out`. Returns 0, or 1 when a write
+// failed.
+int write_ppd(FILE* out, const char* version);
+
+#endif  // RAVO_DRIVER_PPD_H_

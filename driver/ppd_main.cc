@@ -1,0 +1,13 @@
+// Writes the printer's PPD to standard output: ravoppd VERSION.
+
+#include <cstdio>
+
+#include "driver/ppd.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    static_cast<void>(std::fputs("usage: ravoppd VERSION\n", stderr));
+    return 2;
+  }
+  return write_ppd(stdout, argv[1]) != 0 || std::fclose(stdout) != 0 ? 1 : 0;
+}
