@@ -1,9 +1,11 @@
-// Measures the filter against the programs it stands beside in a queue: the
-// pass-through against cat, start-up against cat, the PostScript path against
-// the same gs command run directly, and the peak memory of each. Runs of the
-// two sides alternate, and each figure is the median of its runs.
+// Measures the filters against the programs they stand beside in a queue:
+// the pass-through against cat, start-up against cat, the PostScript path
+// against the same gs command run directly, the CUPS filter on a job with a
+// photo against gs run directly and against the lpd filter, and the peak
+// memory of each. Runs of the two sides alternate, and each figure is the
+// median of its runs.
 //
-// Usage: ravo_bench RAVOFILTER POSTSCRIPT-JOB [RUNS]
+// Usage: ravo_bench RAVOFILTER PSTORAVO PPD POSTSCRIPT-JOB [RUNS]
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -131,16 +133,46 @@ std::string make_job(size_t bytes) {
   return path;
 }
 
+// Writes a one-page PostScript job holding a 1200 x 900 colour photo in
+// ASCII hex, about 6.5 MB, and returns its path.
+std::string make_photo_job() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string path = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/ravo-photo-XXXXXX";
+  const int fd = mkstemp(path.data());
+  FILE* out = fdopen(fd, "w");
+  std::fputs(
+      "%!PS-Adobe-3.0\n%%Pages: 1\n%%EndComments\n%%Page: 1 1\n"
+      "gsave 40 200 translate 515 386 scale\n"
+      "1200 900 8 [1200 0 0 -900 0 900] currentfile /ASCIIHexDecode filter false 3 colorimage\n",
+      out);
+  unsigned state = 7;
+  for (int y = 0; y < 900; ++y) {
+    for (int x = 0; x < 1200; ++x) {
+      state = state * 1103515245u + 12345u;
+      const unsigned noise = (state >> 16) & 31u;
+      std::fprintf(out, "%02x%02x%02x", (x * 200 / 1200 + noise) & 255u,
+                   (y * 200 / 900 + noise) & 255u, ((x + y) * 100 / 2100 + noise) & 255u);
+      if (x % 13 == 12) std::fputc('\n', out);
+    }
+    std::fputc('\n', out);
+  }
+  std::fputs(">\ngrestore showpage\n%%EOF\n", out);
+  if (std::fclose(out) != 0) std::abort();
+  return path;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: %s RAVOFILTER POSTSCRIPT-JOB [RUNS]\n", argv[0]);
+  if (argc < 5) {
+    std::fprintf(stderr, "usage: %s RAVOFILTER PSTORAVO PPD POSTSCRIPT-JOB [RUNS]\n", argv[0]);
     return 2;
   }
   const std::string filter = argv[1];
-  const std::string postscript = argv[2];
-  const int runs = argc > 3 ? std::max(5, std::atoi(argv[3])) : 9;
+  const std::string pstoravo = argv[2];
+  setenv("PPD", argv[3], 1);  // as CUPS gives it
+  const std::string postscript = argv[4];
+  const int runs = argc > 5 ? std::max(5, std::atoi(argv[5])) : 9;
   if (access("/etc/ravorc", F_OK) == 0) {
     std::printf("note: /etc/ravorc exists; gs below runs with the built-in defaults\n\n");
   }
@@ -161,9 +193,24 @@ int main(int argc, char** argv) {
   const char* gs_names[2] = {"ravo", "gs"};
   const std::vector<std::string> raster[2] = {
       {filter},
-      {"gs", "-r360", "-g2976x4209", "-q", "-dNOPROMPT", "-dNOPAUSE", "-dSAFER", "-sDEVICE=png16m",
-       "-sOutputFile=-", "-", "-c", "quit"}};
+      {"gs", "-r360", "-g2976x4209", "-q", "-dNOPROMPT", "-dNOPAUSE", "-dSAFER", "-sstdout=%stderr",
+       "-sDEVICE=png16m", "-sOutputFile=-", "-", "-c", "quit"}};
   report("PostScript page, A4 at 360 dpi", gs_names,
          compare(raster, postscript, Output::DEV_NULL, runs), 1, "s");
+
+  // The CUPS filter, called as CUPS calls it, on a job with a photo.
+  const std::string photo = make_photo_job();
+  const std::vector<std::string> cups[2] = {
+      {pstoravo, "1", "bench", "photo", "1", ""},
+      {"gs", "-r360", "-g2976x4209", "-q", "-dNOPROMPT", "-dNOPAUSE", "-dSAFER", "-sstdout=%stderr",
+       "-sDEVICE=png16m", "-sOutputFile=-", "-_", "-c", "quit"}};
+  const char* cups_names[2] = {"cups", "gs -_"};
+  report("CUPS filter, 6.5 MB photo job", cups_names, compare(cups, photo, Output::DEV_NULL, runs),
+         1, "s");
+  const std::vector<std::string> lpd[2] = {cups[0], {filter}};
+  const char* lpd_names[2] = {"cups", "lpd"};
+  report("CUPS against lpd filter, photo", lpd_names, compare(lpd, photo, Output::DEV_NULL, 5), 1,
+         "s");
+  unlink(photo.c_str());
   return 0;
 }

@@ -52,7 +52,7 @@ const char* refusal_reason(ConfFault fault) {
     case CONF_BAD_RESOLUTION:
       return "the resolution is not a number of dots per inch";
     case CONF_BAD_INK:
-      return "the color mode is neither RGB nor Gray";
+      return "the colour mode is neither RGB nor Gray";
     case CONF_NO_MEDIA:
       return "no paper size was chosen";
     case CONF_PAGE_TOO_LARGE:
@@ -103,7 +103,7 @@ int rasterise(const Conf& conf, const char* file) {
   compose_gs_arguments(conf, GS_READ_BUFFERED, &arguments);
   char command[COMMAND_SIZE];
   join_gs_arguments(arguments, command);
-  std::fprintf(stderr, "INFO: Rasterizing %d x %d pixels at %d dpi\n", conf.width, conf.height,
+  std::fprintf(stderr, "INFO: Rasterising %d x %d pixels at %d dpi\n", conf.width, conf.height,
                conf.resolution);
   std::fprintf(stderr, "DEBUG: Running %s\n", command);
 
@@ -159,7 +159,7 @@ int rasterise(const Conf& conf, const char* file) {
   }
   interpreter = 0;
   if (cancelled != 0) {
-    std::fputs("INFO: Job canceled\n", stderr);
+    std::fputs("INFO: Job cancelled\n", stderr);
     return 1;
   }
   char failure[GS_FAILURE_SIZE];
