@@ -103,17 +103,7 @@ until lpstat -r >/dev/null 2>&1; do
   sleep 0.1
 done
 
-passed=0
-failed=0
-check() { # LABEL EXPECTED ACTUAL
-  if [ "$2" = "$3" ]; then
-    echo "ok: $1: $3"
-    passed=$((passed + 1))
-  else
-    echo "FAILED: $1: expected '$2', got '$3'"
-    failed=$((failed + 1))
-  fi
-}
+. "$(dirname "$0")/check.sh"
 png_header() { od -An -tu1 -j16 -N10 "$1" | awk '{ printf "%d x %d, %s", $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8, $10 == 0 ? "grey" : "colour" }'; }
 
 ppd=$(echo "$root"/usr/share/ppd/ravo/*.ppd)
@@ -181,5 +171,4 @@ if [ "$failed" != 0 ]; then
   echo "server log:"
   grep -E 'E \[|pstoravo|\[Job' "$work/log/error_log" | tail -n 60
 fi
-echo "$passed passed, $failed failed"
-[ "$failed" = 0 ]
+finish

@@ -97,17 +97,7 @@ wait_for_job() {
 }
 png_header() { od -An -tu1 -j16 -N10 "$1" | awk '{ printf "%d x %d, depth %d, colour type %d", $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8, $9, $10 }'; }
 
-passed=0
-failed=0
-check() { # LABEL EXPECTED ACTUAL
-  if [ "$2" = "$3" ]; then
-    echo "ok: $1: $3"
-    passed=$((passed + 1))
-  else
-    echo "FAILED: $1: expected '$2', got '$3'"
-    failed=$((failed + 1))
-  fi
-}
+. "$(dirname "$0")/check.sh"
 
 # A PostScript job with settings for monochrome A6 at 180 dpi.
 printf '[Marven Jetto 412_519]\nink=MONO\nresolution=180\nmediasize=A6\n' >/etc/ravorc
@@ -127,5 +117,4 @@ if cmp -s "$text" "$device"; then same=unchanged; else same=changed; fi
 check "text job" unchanged "$same"
 check "filter log" "" "$(cat "$log")"
 
-echo "$passed passed, $failed failed"
-[ "$failed" = 0 ]
+finish
