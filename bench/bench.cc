@@ -114,10 +114,19 @@ void report(const char* what, const char* names[2], const Comparison& c, double 
               "ratio", time[0] / time[1], cpu[0] / cpu[1], peak[0] / peak[1], c.seconds[0].size());
 }
 
-std::string make_job(size_t bytes) {
+// Makes a new empty file under $TMPDIR (or /tmp) whose name starts with
+// `prefix`, and returns its descriptor; `path` receives its name.
+int make_temp_file(const char* prefix, std::string* path) {
   const char* tmp = std::getenv("TMPDIR");
-  std::string path = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/ravo-bench-XXXXXX";
-  const int fd = mkstemp(path.data());
+  *path = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/" + prefix + "-XXXXXX";
+  const int fd = mkstemp(path->data());
+  if (fd < 0) std::abort();
+  return fd;
+}
+
+std::string make_job(size_t bytes) {
+  std::string path;
+  const int fd = make_temp_file("ravo-bench", &path);
   std::vector<unsigned char> chunk(1 << 20);
   unsigned state = 1;
   for (unsigned char& byte : chunk) {
@@ -136,10 +145,8 @@ std::string make_job(size_t bytes) {
 // Writes a one-page PostScript job holding a 1200 x 900 colour photo in
 // ASCII hex, about 6.5 MB, and returns its path.
 std::string make_photo_job() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string path = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/ravo-photo-XXXXXX";
-  const int fd = mkstemp(path.data());
-  FILE* out = fdopen(fd, "w");
+  std::string path;
+  FILE* out = fdopen(make_temp_file("ravo-photo", &path), "w");
   std::fputs(
       "%!PS-Adobe-3.0\n%%Pages: 1\n%%EndComments\n%%Page: 1 1\n"
       "gsave 40 200 translate 515 386 scale\n"

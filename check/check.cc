@@ -16,8 +16,6 @@
 
 namespace {
 
-enum Key { INK, RESOLUTION, MEDIASIZE, PAPERSOURCE };
-
 constexpr char SECTION_EXAMPLE[] = "[Marven Jetto 412_519]";
 
 // The value that last set `key`, or null when no line did.
@@ -26,7 +24,7 @@ const char* setting(const ConfDiagnosis& diagnosis, int key) {
 }
 
 const char* source_of(const ConfDiagnosis& diagnosis) {
-  const char* source = setting(diagnosis, PAPERSOURCE);
+  const char* source = setting(diagnosis, PARAM_PAPERSOURCE);
   return source != nullptr ? source : "AUTO";
 }
 
@@ -44,14 +42,14 @@ void list_sources(FILE* to) {
 // What `key` accepts, to end a reason.
 void write_accepted(FILE* to, int key, const char* source) {
   switch (key) {
-    case INK:
+    case PARAM_INK:
       std::fputs("ink takes MONO for 8-bit grey, or COLOR (or any other word) for 24-bit colour",
                  to);
       break;
-    case RESOLUTION:
+    case PARAM_RESOLUTION:
       std::fputs("resolution takes a positive whole number of dots per inch, such as 360", to);
       break;
-    case MEDIASIZE: {
+    case PARAM_MEDIASIZE: {
       const PaperConf* table = paper_table(source);
       if (table == nullptr || table->name == nullptr) {
         list_sources(to);
@@ -75,7 +73,7 @@ void write_reason(FILE* err, const char* path, const ConfDiagnosis& diagnosis) {
   const char* value = key >= 0 ? diagnosis.settings[key].value : "";
   const PaperConf* table = paper_table(source);
   const bool empty_source = diagnosis.fault == CONF_SIZE_NOT_IN_SOURCE && table->name == nullptr;
-  if (empty_source) line = diagnosis.settings[PAPERSOURCE].line;
+  if (empty_source) line = diagnosis.settings[PARAM_PAPERSOURCE].line;
   std::fprintf(err, line > 0 ? "%s:%d: " : "%s: ", path, line);
 
   switch (diagnosis.fault) {
@@ -143,7 +141,7 @@ void write_reason(FILE* err, const char* path, const ConfDiagnosis& diagnosis) {
       }
       break;
     case CONF_PAGE_TOO_LARGE: {
-      const PaperConf* row = call_paper_conf(source, setting(diagnosis, MEDIASIZE));
+      const PaperConf* row = call_paper_conf(source, setting(diagnosis, PARAM_MEDIASIZE));
       const int32_t longest = row->width > row->height ? row->width : row->height;
       std::fprintf(err,
                    "resolution %s makes the %s page too large to count in pixels; it takes at "
@@ -174,14 +172,15 @@ void write_fallback(FILE* err, ConfFault fault) {
 
 void write_usable(FILE* out, const char* path, const ConfDiagnosis& diagnosis, const Conf& conf) {
   std::fprintf(out, "%s:%d: section %s\n", path, diagnosis.header_line, diagnosis.text);
-  for (int key = INK; key <= PAPERSOURCE; ++key) {
+  for (int key = PARAM_INK; key <= PARAM_PAPERSOURCE; ++key) {
     const ConfSetting& set = diagnosis.settings[key];
     if (set.line > 0) {
       std::fprintf(out, "%s:%d: %s=%s", path, set.line, Params[key], set.value);
     } else {
       std::fprintf(out, "%s: %s=AUTO, not set", path, Params[key]);
     }
-    if (key == INK) std::fputs(conf.ink == INK_MONO ? ": 8-bit grey" : ": 24-bit colour", out);
+    if (key == PARAM_INK)
+      std::fputs(conf.ink == INK_MONO ? ": 8-bit grey" : ": 24-bit colour", out);
     std::fputc('\n', out);
   }
   std::fprintf(out, "raster: %d x %d pixels at %d dpi\n", conf.width, conf.height, conf.resolution);

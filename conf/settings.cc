@@ -12,8 +12,6 @@ static_assert(sizeof(Params) / sizeof(Params[0]) == 4);
 
 namespace {
 
-enum ParamIndex { PARAM_INK, PARAM_RESOLUTION, PARAM_MEDIASIZE, PARAM_PAPERSOURCE };
-
 // The whitespace of the POSIX locale, whatever locale the filter runs in.
 bool is_space(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';

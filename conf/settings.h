@@ -20,6 +20,9 @@ inline constexpr size_t LINE_SCRATCH_SIZE = 256;
 inline constexpr size_t FIELD_SIZE = 12;            // media size and paper source values
 inline constexpr size_t STREAM_BUFFER_SIZE = 4096;  // the settings file's read buffer
 
+// Indexes of the settings keys in Params.
+enum ParamIndex { PARAM_INK, PARAM_RESOLUTION, PARAM_MEDIASIZE, PARAM_PAPERSOURCE };
+
 extern "C" {
 
 // The settings keys, in the order they are matched: "ink", "resolution",

@@ -103,11 +103,16 @@ void write_points(FILE* out, int32_t units) {
   }
 }
 
+// Writes a width and a height, or two corners' coordinates, in points.
+void write_point_pair(FILE* out, int32_t first, int32_t second) {
+  write_points(out, first);
+  std::fputc(' ', out);
+  write_points(out, second);
+}
+
 void write_page_size(FILE* out, const char* keyword, const PaperConf& row) {
   std::fprintf(out, "*%s %s/%s: \"<</PageSize[", keyword, row.name, size_text(row.name));
-  write_points(out, row.width);
-  std::fputc(' ', out);
-  write_points(out, row.height);
+  write_point_pair(out, row.width, row.height);
   std::fputs("]/ImagingBBox null>>setpagedevice\"\n", out);
 }
 
@@ -117,13 +122,9 @@ void write_imageable_area(FILE* out, const PaperConf& row) {
   const int32_t right = row.left_offset + row.print_width;
   const int32_t bottom = row.height - row.top_offset - row.print_height;
   std::fprintf(out, "*ImageableArea %s/%s: \"", row.name, size_text(row.name));
-  write_points(out, row.left_offset);
+  write_point_pair(out, row.left_offset, bottom > 0 ? bottom : 0);
   std::fputc(' ', out);
-  write_points(out, bottom > 0 ? bottom : 0);
-  std::fputc(' ', out);
-  write_points(out, right < row.width ? right : row.width);
-  std::fputc(' ', out);
-  write_points(out, row.height - row.top_offset);
+  write_point_pair(out, right < row.width ? right : row.width, row.height - row.top_offset);
   std::fputs("\"\n", out);
 }
 
@@ -172,9 +173,7 @@ void write_sizes(FILE* out, const PaperConf* const* rows, size_t count, const ch
   std::fprintf(out, "\n*DefaultPaperDimension: %s\n", fallback);
   for (size_t i = 0; i < count; ++i) {
     std::fprintf(out, "*PaperDimension %s/%s: \"", rows[i]->name, size_text(rows[i]->name));
-    write_points(out, rows[i]->width);
-    std::fputc(' ', out);
-    write_points(out, rows[i]->height);
+    write_point_pair(out, rows[i]->width, rows[i]->height);
     std::fputs("\"\n", out);
   }
 }
