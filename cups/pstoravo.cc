@@ -1,4 +1,4 @@
-#include "driver/pstoravo.h"
+#include "cups/pstoravo.h"
 
 #include <cups/cups.h>
 #include <cups/ppd.h>

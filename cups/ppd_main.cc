@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "driver/ppd.h"
+#include "cups/ppd_writer.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -1,4 +1,4 @@
-#include "driver/pstoravo.h"
+#include "cups/pstoravo.h"
 
 int main(int argc, char** argv) { return pstoravo_main(argc, argv); }
 

@@ -3,8 +3,8 @@
 // over the queue's PPD defaults. Validation and scaling are the lpd filter's
 // own, and so are the interpreter's words, but for reading the job buffered.
 
-#ifndef RAVO_DRIVER_PSTORAVO_H_
-#define RAVO_DRIVER_PSTORAVO_H_
+#ifndef RAVO_CUPS_PSTORAVO_H_
+#define RAVO_CUPS_PSTORAVO_H_
 
 #include "conf/conf.h"
 
@@ -24,4 +24,4 @@ ConfFault conf_for_choices(const JobChoices& choices, Conf* conf);
 // with the PPD's path in $PPD. Returns the exit status, 0 or 1.
 int pstoravo_main(int argc, char** argv);
 
-#endif  // RAVO_DRIVER_PSTORAVO_H_
+#endif  // RAVO_CUPS_PSTORAVO_H_

@@ -3,8 +3,8 @@
 // against the sizes each lacks, the resolutions and the colour modes, and the
 // CUPS filter that rasterises for it.
 
-#ifndef RAVO_DRIVER_PPD_H_
-#define RAVO_DRIVER_PPD_H_
+#ifndef RAVO_CUPS_PPD_WRITER_H_
+#define RAVO_CUPS_PPD_WRITER_H_
 
 #include <cstdio>
 
@@ -16,4 +16,4 @@ inline constexpr int PPD_RESOLUTIONS[] = {180, 360, 720};
 // failed.
 int write_ppd(FILE* out, const char* version);
 
-#endif  // RAVO_DRIVER_PPD_H_
+#endif  // RAVO_CUPS_PPD_WRITER_H_

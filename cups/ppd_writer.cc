@@ -1,4 +1,4 @@
-#include "driver/ppd.h"
+#include "cups/ppd_writer.h"
 
 #include <cstdint>
 #include <cstring>
@@ -7,53 +7,13 @@
 #include "filter/filter.h"
 #include "paper/catalogue.h"
 #include "paper/paper.h"
+#include "paper/size_names.h"
 
 // The PPD is written line by line; a failed write shows in the stream's
 // error flag, which write_ppd reads at the end.
 // NOLINTBEGIN(cert-err33-c)
 
 namespace {
-
-// What print dialogs show for each paper size keyword.
-struct SizeText {
-  const char* name;
-  const char* text;
-};
-constexpr SizeText SIZE_TEXTS[] = {
-    {"A4", "A4"},
-    {"A5", "A5"},
-    {"A6", "A6"},
-    {"A3", "A3"},
-    {"A3+", "A3+ (Super A3)"},
-    {"B5", "B5 (JIS)"},
-    {"B4", "B4 (JIS)"},
-    {"PC", "Postcard"},
-    {"DPC", "Double Postcard"},
-    {"PHOTO", "Photo Paper"},
-    {"ENVC3", "Envelope Chou 3"},
-    {"ENVC4", "Envelope Chou 4"},
-    {"ENVY1", "Envelope You 1"},
-    {"ENVY2", "Envelope You 2"},
-    {"ENVY3", "Envelope You 3"},
-    {"ENVY4", "Envelope You 4"},
-    {"LT", "US Letter"},
-    {"LGL", "US Legal"},
-    {"EXE", "Executive"},
-    {"HLT", "Half Letter"},
-    {"INDEX5", "Index Card 5 x 8 in"},
-    {"INDEX8", "Index Card 8 x 10 in"},
-    {"ENV10", "Envelope #10"},
-    {"ENVDL", "Envelope DL"},
-    {"ENVC6", "Envelope C6"},
-    {"ENV5X8", "Envelope 5 x 8 in"},
-    {"PP100", "Photo Paper 100"},
-    {"PP200", "Photo Paper 200"},
-    {"4X6FULL", "4 x 6 in, Full Page"},
-    {"L", "L (89 x 127 mm)"},
-    {"PANORAM", "Panorama"},
-    {"4X6", "4 x 6 in"},
-    {"NC", "Name Card"},
-};
 
 struct SourceText {
   const char* keyword;
@@ -68,29 +28,6 @@ constexpr SourceText SOURCE_TEXTS[] = {
     {"TAUTO", "Sheet Feeder, Borderless"},
 };
 static_assert(sizeof SOURCE_TEXTS / sizeof SOURCE_TEXTS[0] == 6, "one text for each of Bins");
-
-const char* size_text(const char* name) {
-  for (const SizeText& entry : SIZE_TEXTS) {
-    if (std::strcmp(entry.name, name) == 0) return entry.text;
-  }
-  return name;
-}
-
-// The paper sizes of all sources, each once, in the order the sources list
-// them; the row is that of the first source that has the size.
-// REQUIRES: `rows` holds MAX_SIZES pointers.
-constexpr size_t MAX_SIZES = 64;
-size_t collect_sizes(const PaperConf** rows) {
-  size_t count = 0;
-  for (int source = 0; source < Bin_Num; ++source) {
-    for (const PaperConf* row = paper_table(Bins[source]); row->name != nullptr; ++row) {
-      bool seen = false;
-      for (size_t i = 0; i < count && !seen; ++i) seen = std::strcmp(rows[i]->name, row->name) == 0;
-      if (!seen && count < MAX_SIZES) rows[count++] = row;
-    }
-  }
-  return count;
-}
 
 // Writes a length in 1/360 inch as points (1/72 inch): a fifth of it, exact
 // to the tenth.

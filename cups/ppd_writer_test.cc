@@ -1,4 +1,4 @@
-#include "driver/ppd.h"
+#include "cups/ppd_writer.h"
 
 #include <cups/ppd.h>
 #include <gtest/gtest.h>
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/pstoravo.h"
+#include "cups/pstoravo.h"
 #include "paper/catalogue.h"
 #include "paper/paper.h"
 #include "tests/support/files.h"
