@@ -1,0 +1,63 @@
+// Runs gs for the front ends that hand it a job file and take back its
+// raster: gs starts without a shell, reads the job from a descriptor, and
+// writes through a pipe, from which only whole PNG images are passed on. A
+// cancelled job stops gs at once, and gs dies with the process (or thread)
+// that started it.
+
+#ifndef RAVO_GS_RUNNER_H_
+#define RAVO_GS_RUNNER_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "conf/conf.h"
+
+// One run of gs for one job.
+struct GsJob {
+  const Conf* conf;   // the raster: size, resolution and colour
+  bool buffered;      // gs reads its input with buffering ("-_"), else a byte a read
+  int input;          // the job, gs's standard input
+  // Takes each checked piece of the PNG stream to the printer; false when
+  // that failed, with errno set.
+  bool (*write)(void* context, const void* data, size_t size);
+  // Asked at least ten times a second while gs runs; true stops gs with
+  // SIGTERM. May be null.
+  bool (*cancelled)(void* context);
+  void* context;  // handed to both
+};
+
+// A `write` for GsJob that writes to the descriptor `*context` points to.
+bool gs_write_descriptor(void* context, const void* data, size_t size);
+
+enum GsOutcome {
+  GS_PRINTED,       // every image came whole and was passed on; gs exited 0
+  GS_CANCELLED,     // `cancelled` said so, or a signal interrupted the run
+  GS_NOT_STARTED,   // gs could not be found or run (`error`)
+  GS_FAILED,        // gs exited non-zero or was killed (`wait_status`)
+  GS_BAD_OUTPUT,    // gs wrote something that is not the PNG stream asked for
+  GS_NO_PAGES,      // gs exited 0 and wrote nothing
+  GS_WRITE_FAILED,  // writing to `output` failed (`error`)
+};
+
+// Holds every message of describe_gs_run.
+inline constexpr size_t GS_MESSAGE_SIZE = 160;
+
+struct GsRun {
+  GsOutcome outcome;
+  int wait_status;  // of gs, once it has been waited for
+  int error;        // errno, for GS_NOT_STARTED and GS_WRITE_FAILED
+  uint32_t pages;   // whole images passed on
+  const char* fault;  // for GS_BAD_OUTPUT: what was wrong with the stream
+};
+
+// Runs gs on `job` and waits for it; fills `run`. Returns true for
+// GS_PRINTED. Images checked before a fault may already have been written.
+bool run_gs_job(const GsJob& job, GsRun* run);
+
+// Says in one line what happened, for an outcome other than GS_PRINTED:
+// "gs was not found", "gs exited with status 1", "gs wrote something other
+// than the expected PNG images (...)", ... Returns false for GS_PRINTED.
+// REQUIRES: `text` holds GS_MESSAGE_SIZE bytes.
+bool describe_gs_run(const GsRun& run, char* text);
+
+#endif  // RAVO_GS_RUNNER_H_
