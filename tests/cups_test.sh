@@ -156,6 +156,11 @@ PDF job|$work/testpage.pdf|2976 x 4209, colour|
 text job|$work/letter.txt|2976 x 4209, colour|
 CASES
 
+# Two pages, two copies: four images back to back.
+printf '%%!PS\nshowpage\nshowpage\n' >"$work/two.ps"
+print_job "$work/two.ps" -n 2 -o Resolution=180dpi >/dev/null
+check "two pages, two copies" 4 "$(grep -ao IHDR "$device" | wc -l)"
+
 # A job that never ends, cancelled while gs runs it.
 printf '%%!PS\n{ } loop\n' >"$work/endless.ps"
 job=$(lp -d jetto "$work/endless.ps" | sed -n 's/^request id is \([^ ]*\).*/\1/p')

@@ -114,6 +114,13 @@ wait_for_job
 check "PostScript job" "744 x 1049, depth 8, colour type 0" "$(png_header "$device")"
 check "PNG signature" "89 50 4e 47" "$(od -An -tx1 -N4 "$device" | tr -s ' ' | sed 's/^ //')"
 
+# Two pages, two copies: four images back to back.
+: >"$device"
+printf '%%!PS\nshowpage\nshowpage\n' >"$work/two.ps"
+lpr -P "$queue" -#2 "$work/two.ps"
+wait_for_job
+check "two pages, two copies" 4 "$(grep -ao IHDR "$device" | wc -l)"
+
 # A text job passes through unchanged.
 : >"$device"
 text="$work/letter.txt"
