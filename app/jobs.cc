@@ -351,9 +351,7 @@ bool raster_end_page(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_de
   if (duplicate_run || raster == nullptr || raster->failed) return true;
   if (!raster->writer.finish()) {
     fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to send the page");
-    return true;
   }
-  papplJobSetImpressionsCompleted(job, 1);
   return true;
 }
 
