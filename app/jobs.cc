@@ -127,8 +127,8 @@ bool job_conf(const pappl_pr_options_t& options, Conf* conf, char* message) {
   const int32_t resolution =
       options.printer_resolution[0] > 0 ? options.printer_resolution[0] : DEFAULT_RESOLUTION;
   if (fill_conf(conf, ink, resolution, media.row->name, media.source) != CONF_USABLE) {
-    std::snprintf(message, MESSAGE_SIZE, "Size %s at %d dpi cannot be printed",
-                  options.media.size_name, resolution);
+    static_cast<void>(std::snprintf(message, MESSAGE_SIZE, "Size %s at %d dpi cannot be printed",
+                                    options.media.size_name, resolution));
     return false;
   }
   return true;
@@ -275,7 +275,7 @@ bool line_format(const cups_page_header2_t& header, LineFormat* format) {
 void fail_raster(RasterJob& raster, pappl_job_t* job, pappl_jreason_t reason, const char* text) {
   if (raster.failed) return;
   raster.failed = true;
-  std::snprintf(raster.message, sizeof raster.message, "%s", text);
+  static_cast<void>(std::snprintf(raster.message, sizeof raster.message, "%s", text));
   abort_with(job, reason, text);
 }
 
