@@ -117,4 +117,13 @@ if cmp -s "$text" "$device"; then same=unchanged; else same=changed; fi
 check "text job" unchanged "$same"
 check "filter log" "" "$(cat "$log")"
 
+# A job that breaks after its first page runs the filter once, and is removed:
+# its first page is not printed again.
+: >"$device"
+printf '%%!PS\nshowpage\nundefinedthing\n' >"$work/broken.ps"
+lpr -P "$queue" "$work/broken.ps"
+wait_for_job
+check "broken job: pages" 1 "$(grep -a -c IEND "$device")"
+check "broken job: runs" 1 "$(grep -c 'rasterising : gs exited with status 1' "$log")"
+
 finish
