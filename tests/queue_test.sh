@@ -1,7 +1,8 @@
 #!/bin/sh
 # Prints through a real lpd queue whose input filter is the built ravofilter:
 # a PostScript job must reach the printer as a PNG of the configured size and
-# colour mode, and a text job unchanged.
+# colour mode, a text job unchanged, and a broken job must run the filter once
+# and leave the queue.
 #
 # Usage: queue_test.sh RAVOFILTER EXAMPLES-DIR
 #
