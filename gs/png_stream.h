@@ -22,7 +22,7 @@ struct PngStream {
   // Where the reader stands.
   int state;
   uint32_t needed;      // bytes still to come of the current field or chunk data
-  uint8_t field[25];    // the signature, a chunk's length and type, or IHDR's data
+  uint8_t field[13];    // the signature, a chunk's length and type, or IHDR's data
   uint32_t filled;      // bytes of `field` held
   uint32_t chunk_type;  // of the chunk being read, as four bytes big-endian
   uint32_t images;      // whole images so far

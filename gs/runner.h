@@ -14,9 +14,9 @@
 
 // One run of gs for one job.
 struct GsJob {
-  const Conf* conf;   // the raster: size, resolution and colour
-  bool buffered;      // gs reads its input with buffering ("-_"), else a byte a read
-  int input;          // the job, gs's standard input
+  const Conf* conf;  // the raster: size, resolution and colour
+  bool buffered;     // gs reads its input with buffering ("-_"), else a byte a read
+  int input;         // the job, gs's standard input
   // Takes each checked piece of the PNG stream to the printer; false when
   // that failed, with errno set.
   bool (*write)(void* context, const void* data, size_t size);
@@ -44,9 +44,9 @@ inline constexpr size_t GS_MESSAGE_SIZE = 160;
 
 struct GsRun {
   GsOutcome outcome;
-  int wait_status;  // of gs, once it has been waited for
-  int error;        // errno, for GS_NOT_STARTED and GS_WRITE_FAILED
-  uint32_t pages;   // whole images passed on
+  int wait_status;    // of gs, once it has been waited for
+  int error;          // errno, for GS_NOT_STARTED and GS_WRITE_FAILED
+  uint32_t pages;     // whole images passed on
   const char* fault;  // for GS_BAD_OUTPUT: what was wrong with the stream
 };
 

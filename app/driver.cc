@@ -1,0 +1,225 @@
+#include "app/driver.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/jobs.h"
+#include "app/media.h"
+#include "paper/paper.h"
+#include "paper/size_names.h"
+
+#ifndef RAVO_VERSION
+#define RAVO_VERSION "0"
+#endif
+
+namespace {
+
+constexpr char FOOTER[] =
+    "ravo-printer-app " RAVO_VERSION ": driverless printing for the Marven Jetto 412_519";
+constexpr char MEDIA_TYPE[] = "stationery";
+constexpr int RESOLUTIONS[] = {180, 360, 720};
+constexpr int DEFAULT_RESOLUTION = 360;
+
+pappl_pr_driver_t drivers[] = {
+    {DRIVER_NAME, DRIVER_DESCRIPTION, "MFG:Marven;MDL:Jetto 412_519;", nullptr},
+};
+
+// The names the driver data points to live as long as the program.
+const char* pwg_names[PAPPL_MAX_MEDIA];
+
+void copy_text(char* to, size_t size, const char* from) { std::snprintf(to, size, "%s", from); }
+
+void fill_ready_media(pappl_pr_driver_data_t* data) {
+  const char* sources[] = {SOURCE_AUTO, SOURCE_ROLL};
+  data->num_source = 0;
+  for (const char* source : sources) {
+    const int index = data->num_source++;
+    data->source[index] = source;
+    fill_media_col(*call_paper_conf(table_source(source, false), "A4"), source, false,
+                   &data->media_ready[index]);
+    copy_text(data->media_ready[index].type, sizeof data->media_ready[index].type, MEDIA_TYPE);
+  }
+  data->media_default = data->media_ready[0];
+}
+
+void identify(pappl_printer_t* printer, pappl_identify_actions_t /*actions*/, const char* message) {
+  papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: %s", message ? message : "");
+}
+
+void delete_printer(pappl_printer_t* /*printer*/, pappl_pr_driver_data_t* data) {
+  delete static_cast<PrinterState*>(data->extension);
+  data->extension = nullptr;
+}
+
+// Writes `text` as a PostScript string, its specials escaped.
+void put_ps_string(FILE* out, const char* text) {
+  std::fputc('(', out);
+  for (; *text != '\0'; ++text) {
+    if (*text == '(' || *text == ')' || *text == '\\') std::fputc('\\', out);
+    std::fputc(*text, out);
+  }
+  std::fputc(')', out);
+}
+
+const char* colour_mode_name(pappl_color_mode_t mode) {
+  return mode == PAPPL_COLOR_MODE_MONOCHROME ? "monochrome" : "color";
+}
+
+// A PostScript page naming the printer and the defaults it prints with.
+const char* write_test_page(pappl_printer_t* printer, char* buffer, size_t size) {
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  const int fd = papplPrinterOpenFile(printer, buffer, size, nullptr, "testpage", "ps", "w");
+  if (fd < 0) return nullptr;
+  FILE* out = fdopen(fd, "w");
+  if (out == nullptr) {
+    close(fd);
+    return nullptr;
+  }
+  const pappl_media_col_t& media = data.media_default;
+  const JobMedia job_media = resolve_media(media);
+  char lines[5][192];
+  std::snprintf(lines[0], sizeof lines[0], "Printer: %s (%s)", papplPrinterGetName(printer),
+                DRIVER_DESCRIPTION);
+  std::snprintf(lines[1], sizeof lines[1], "Media: %s (%s)", media.size_name,
+                job_media.row != nullptr ? size_text(job_media.row->name) : "not in the tables");
+  std::snprintf(lines[2], sizeof lines[2], "Source: %s, %s",
+                media.source[0] != '\0' ? media.source : SOURCE_AUTO,
+                is_borderless(media) ? "borderless" : "with margins");
+  std::snprintf(lines[3], sizeof lines[3], "Resolution: %d dpi", data.x_default);
+  std::snprintf(lines[4], sizeof lines[4], "Colour mode: %s", colour_mode_name(data.color_default));
+  std::fputs(
+      "%!PS-Adobe-3.0\n"
+      "clippath pathbbox /top exch def /right exch def pop pop newpath\n"
+      "/size right 28 div def\n"
+      "/Helvetica findfont size scalefont setfont\n"
+      "0 0 1 setrgbcolor size 2 div setlinewidth\n"
+      "size size moveto right size sub size lineto right size sub top size sub lineto\n"
+      "size top size sub lineto closepath stroke 0 setgray\n"
+      "/y top size 3 mul sub def\n"
+      "/show-line { size 2 mul y moveto show /y y size 1.6 mul sub def } def\n",
+      out);
+  put_ps_string(out, "Test page");
+  std::fputs(" show-line\n", out);
+  for (const char* line : lines) {
+    put_ps_string(out, line);
+    std::fputs(" show-line\n", out);
+  }
+  std::fputs("showpage\n", out);
+  const bool written = std::fclose(out) == 0;
+  return written ? buffer : nullptr;
+}
+
+const char* option(int count, cups_option_t* options, const char* name) {
+  return cupsGetOption(name, count, options);
+}
+
+pappl_loglevel_t log_level(const char* name) {
+  if (name == nullptr) return PAPPL_LOGLEVEL_UNSPEC;
+  constexpr const char* LEVELS[] = {"debug", "info", "warn", "error", "fatal"};
+  for (int level = 0; level < 5; ++level) {
+    if (std::strcmp(name, LEVELS[level]) == 0) return static_cast<pappl_loglevel_t>(level);
+  }
+  return PAPPL_LOGLEVEL_UNSPEC;
+}
+
+// The server's system object, from the standard server options.
+pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/) {
+  const char* port_text = option(count, options, "server-port");
+  const int port = port_text != nullptr ? std::atoi(port_text) : 0;
+  pappl_system_t* system = papplSystemCreate(
+      PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
+          PAPPL_SOPTIONS_WEB_SECURITY,
+      "ravo Printer Application", port, "_print,_universal",
+      option(count, options, "spool-directory"), option(count, options, "log-file"),
+      log_level(option(count, options, "log-level")), option(count, options, "auth-service"),
+      false);
+  if (system == nullptr) return nullptr;
+  papplSystemAddListeners(system, option(count, options, "listen-hostname"));
+  if (const char* hostname = option(count, options, "server-hostname")) {
+    papplSystemSetHostName(system, hostname);
+  }
+  if (const char* group = option(count, options, "admin-group")) {
+    papplSystemSetAdminGroup(system, group);
+  }
+  papplSystemSetFooterHTML(system, FOOTER);
+  papplSystemSetPrinterDrivers(system, 1, drivers, autoadd_driver, nullptr, setup_driver, nullptr);
+  papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", print_document, nullptr);
+  papplSystemAddMIMEFilter(system, "application/postscript", "image/pwg-raster", print_document,
+                           nullptr);
+  return system;
+}
+
+}  // namespace
+
+const char* autoadd_driver(const char* /*device_info*/, const char* /*device_uri*/,
+                           const char* device_id, void* /*data*/) {
+  if (device_id == nullptr) return nullptr;
+  cups_option_t* pairs = nullptr;
+  const int count = papplDeviceParseID(device_id, &pairs);
+  const char* maker = cupsGetOption("MFG", count, pairs);
+  if (maker == nullptr) maker = cupsGetOption("MANUFACTURER", count, pairs);
+  const char* model = cupsGetOption("MDL", count, pairs);
+  if (model == nullptr) model = cupsGetOption("MODEL", count, pairs);
+  const bool ours = maker != nullptr && std::strcmp(maker, "Marven") == 0 && model != nullptr &&
+                    std::strstr(model, "Jetto 412_519") != nullptr;
+  cupsFreeOptions(count, pairs);
+  return ours ? DRIVER_NAME : nullptr;
+}
+
+bool setup_driver(pappl_system_t* /*system*/, const char* driver_name, const char* /*device_uri*/,
+                  const char* /*device_id*/, pappl_pr_driver_data_t* data, ipp_t** /*attrs*/,
+                  void* /*context*/) {
+  if (std::strcmp(driver_name, DRIVER_NAME) != 0) return false;
+  data->extension = new PrinterState;
+  data->delete_cb = delete_printer;
+  data->identify_cb = identify;
+  data->printfile_cb = print_raw;
+  data->rstartjob_cb = raster_start_job;
+  data->rstartpage_cb = raster_start_page;
+  data->rwriteline_cb = raster_write_line;
+  data->rendpage_cb = raster_end_page;
+  data->rendjob_cb = raster_end_job;
+  data->testpage_cb = write_test_page;
+  data->format = "application/octet-stream";
+  copy_text(data->make_and_model, sizeof data->make_and_model, DRIVER_DESCRIPTION);
+  data->ppm = 5;
+  data->ppm_color = 3;
+  data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_PHOTO | PAPPL_KIND_POSTCARD | PAPPL_KIND_ENVELOPE |
+               PAPPL_KIND_ROLL;
+  data->orient_default = IPP_ORIENT_NONE;
+  data->quality_default = IPP_QUALITY_NORMAL;
+  data->color_supported =
+      PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME;
+  data->color_default = PAPPL_COLOR_MODE_COLOR;
+  data->raster_types = PAPPL_PWG_RASTER_TYPE_SRGB_8 | PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+  data->sides_supported = PAPPL_SIDES_ONE_SIDED;
+  data->sides_default = PAPPL_SIDES_ONE_SIDED;
+  data->num_resolution = 0;
+  for (const int resolution : RESOLUTIONS) {
+    data->x_resolution[data->num_resolution] = resolution;
+    data->y_resolution[data->num_resolution] = resolution;
+    ++data->num_resolution;
+  }
+  data->x_default = data->y_default = DEFAULT_RESOLUTION;
+  data->borderless = true;
+  const PaperConf& a4 = *call_paper_conf("AUTO", "A4");
+  data->left_right = to_hundredths_mm(a4.left_offset);
+  data->bottom_top = to_hundredths_mm(a4.top_offset);
+  data->num_media = static_cast<int>(collect_pwg_names(pwg_names, PAPPL_MAX_MEDIA));
+  for (int i = 0; i < data->num_media; ++i) data->media[i] = pwg_names[i];
+  fill_ready_media(data);
+  data->num_type = 1;
+  data->type[0] = MEDIA_TYPE;
+  data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  return true;
+}
+
+int run_printer_app(int argc, char** argv) {
+  return papplMainloop(argc, argv, RAVO_VERSION, FOOTER, 1, drivers, autoadd_driver, setup_driver,
+                       nullptr, nullptr, create_system, nullptr, nullptr);
+}

@@ -1,0 +1,374 @@
+#include "app/jobs.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+#include "app/media.h"
+#include "app/png_writer.h"
+#include "conf/set_conf.h"
+#include "gs/runner.h"
+
+namespace {
+
+constexpr size_t MESSAGE_SIZE = 512;
+constexpr size_t CLAIMS_KEPT = 256;
+constexpr int DEFAULT_RESOLUTION = 360;
+
+PrinterState* printer_state(pappl_job_t* job) {
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
+  return static_cast<PrinterState*>(data.extension);
+}
+
+// Claims `id` for this run; false when another run has it already.
+bool claim_job(PrinterState& state, int id) {
+  const std::lock_guard<std::mutex> hold(state.lock);
+  for (const PrinterState::Claim& claim : state.claims) {
+    if (claim.job_id == id) return false;
+  }
+  if (state.claims.size() >= CLAIMS_KEPT) state.claims.pop_front();
+  state.claims.push_back({id, false, false});
+  return true;
+}
+
+// Waits until the run that claimed `id` is done; returns its result.
+bool wait_for_claim(PrinterState& state, int id) {
+  std::unique_lock<std::mutex> hold(state.lock);
+  for (;;) {
+    bool found = false;
+    for (const PrinterState::Claim& claim : state.claims) {
+      if (claim.job_id != id) continue;
+      found = true;
+      if (claim.done) return claim.result;
+    }
+    if (!found) return false;
+    state.changed.wait(hold);
+  }
+}
+
+void settle_claim(PrinterState& state, int id, bool result) {
+  {
+    const std::lock_guard<std::mutex> hold(state.lock);
+    for (PrinterState::Claim& claim : state.claims) {
+      if (claim.job_id == id) claim = {id, true, result};
+    }
+  }
+  state.changed.notify_all();
+}
+
+bool job_is_processing(pappl_job_t* job, int id) {
+  pappl_job_t* other = papplPrinterFindJob(papplJobGetPrinter(job), id);
+  return other != nullptr && papplJobGetState(other) == IPP_JSTATE_PROCESSING;
+}
+
+// The printer's device, held by one job at a time and opened anew for it.
+class DeviceHold {
+ public:
+  DeviceHold(pappl_job_t* job, PrinterState& state) : state_(state), id_(papplJobGetID(job)) {
+    wait_turn(job);
+    pappl_printer_t* printer = papplJobGetPrinter(job);
+    device_ = papplDeviceOpen(papplPrinterGetDeviceURI(printer), papplJobGetName(job),
+                              papplLogDevice, papplPrinterGetSystem(printer));
+  }
+  DeviceHold(const DeviceHold&) = delete;
+  DeviceHold& operator=(const DeviceHold&) = delete;
+  ~DeviceHold() {
+    if (device_ != nullptr) papplDeviceClose(device_);
+    {
+      const std::lock_guard<std::mutex> hold(state_.lock);
+      if (state_.device_holder == id_) state_.device_holder = 0;
+    }
+    state_.changed.notify_all();
+  }
+  pappl_device_t* device() const { return device_; }
+
+ private:
+  // A holder whose job is no longer processing has lost the device.
+  void wait_turn(pappl_job_t* job) {
+    std::unique_lock<std::mutex> hold(state_.lock);
+    while (state_.device_holder != 0 && state_.device_holder != id_) {
+      if (state_.changed.wait_for(hold, std::chrono::seconds(1)) != std::cv_status::timeout) {
+        continue;
+      }
+      const int holder = state_.device_holder;
+      hold.unlock();
+      const bool stale = holder != 0 && !job_is_processing(job, holder);
+      hold.lock();
+      if (stale && state_.device_holder == holder) state_.device_holder = 0;
+    }
+    state_.device_holder = id_;
+  }
+
+  PrinterState& state_;
+  int id_;
+  pappl_device_t* device_ = nullptr;
+};
+
+struct OptionsDeleter {
+  void operator()(pappl_pr_options_t* options) const { papplJobDeletePrintOptions(options); }
+};
+using Options = std::unique_ptr<pappl_pr_options_t, OptionsDeleter>;
+
+// The raster the job's options ask for, or false with the reason.
+bool job_conf(const pappl_pr_options_t& options, Conf* conf, char* message) {
+  const JobMedia media = resolve_media(options.media);
+  if (media.row == nullptr) {
+    describe_unfeedable(options.media, message, MESSAGE_SIZE);
+    return false;
+  }
+  const int32_t ink =
+      options.print_color_mode == PAPPL_COLOR_MODE_MONOCHROME ? INK_MONO : INK_COLOUR;
+  const int32_t resolution =
+      options.printer_resolution[0] > 0 ? options.printer_resolution[0] : DEFAULT_RESOLUTION;
+  if (fill_conf(conf, ink, resolution, media.row->name, media.source) != CONF_USABLE) {
+    std::snprintf(message, MESSAGE_SIZE, "Size %s at %d dpi cannot be printed",
+                  options.media.size_name, resolution);
+    return false;
+  }
+  return true;
+}
+
+void abort_with(pappl_job_t* job, pappl_jreason_t reason, const char* message) {
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message);
+  papplJobSetMessage(job, "%s", message);
+  papplJobSetReasons(job, reason, PAPPL_JREASON_NONE);
+}
+
+bool device_write(void* context, const void* data, size_t size) {
+  return papplDeviceWrite(static_cast<pappl_device_t*>(context), data, size) ==
+         static_cast<ssize_t>(size);
+}
+
+// A PDF or PostScript job's state while gs runs it.
+struct DocumentRun {
+  pappl_job_t* job;
+  pappl_device_t* device;
+  Conf conf;
+  uint32_t pages;
+};
+
+bool device_write_run(void* context, const void* data, size_t size) {
+  return device_write(static_cast<DocumentRun*>(context)->device, data, size);
+}
+
+bool run_cancelled(void* context) {
+  return papplJobIsCanceled(static_cast<DocumentRun*>(context)->job);
+}
+
+pappl_jreason_t reason_for(GsOutcome outcome) {
+  switch (outcome) {
+    case GS_NO_PAGES:
+    case GS_BAD_OUTPUT:
+      return PAPPL_JREASON_DOCUMENT_FORMAT_ERROR;
+    case GS_FAILED:
+      return PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR;
+    default:
+      return PAPPL_JREASON_ABORTED_BY_SYSTEM;
+  }
+}
+
+// Runs gs once for each copy. True when every copy printed or the job was
+// cancelled.
+bool run_copies(DocumentRun& run, int input, int copies) {
+  for (int copy = 0; copy < copies; ++copy) {
+    if (lseek(input, 0, SEEK_SET) != 0) {
+      abort_with(run.job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to reread the job's file");
+      return false;
+    }
+    const GsJob gs{&run.conf, true, input, device_write_run, run_cancelled, &run};
+    GsRun outcome{};
+    const bool printed = run_gs_job(gs, &outcome);
+    run.pages += outcome.pages;
+    papplJobSetImpressionsCompleted(run.job, static_cast<int>(outcome.pages));
+    if (outcome.outcome == GS_CANCELLED) return true;
+    if (!printed) {
+      char text[GS_MESSAGE_SIZE];
+      describe_gs_run(outcome, text);
+      abort_with(run.job, reason_for(outcome.outcome), text);
+      return false;
+    }
+  }
+  papplDeviceFlush(run.device);
+  papplJobSetMessage(run.job, "Printed %u page%s", run.pages, run.pages == 1 ? "" : "s");
+  return true;
+}
+
+bool print_document_once(pappl_job_t* job, PrinterState& state) {
+  const Options options(papplJobCreatePrintOptions(job, 0, true));
+  if (options == nullptr) return false;
+  DocumentRun run{job, nullptr, {}, 0};
+  char message[MESSAGE_SIZE];
+  if (!job_conf(*options, &run.conf, message)) {
+    abort_with(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, message);
+    return false;
+  }
+  const int input = open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC);
+  if (input < 0) {
+    abort_with(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to open the job's file");
+    return false;
+  }
+  const DeviceHold hold(job, state);
+  bool printed = false;
+  if (hold.device() == nullptr) {
+    abort_with(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to open the printer's device");
+  } else {
+    run.device = hold.device();
+    papplJobSetData(job, &run);
+    printed = run_copies(run, input, options->copies > 0 ? options->copies : 1);
+    papplJobSetData(job, nullptr);
+  }
+  close(input);
+  return printed;
+}
+
+// A raster job's state, from its first callback to its last.
+struct RasterJob {
+  PrinterState* state = nullptr;
+  int id = 0;
+  Conf conf{};
+  std::unique_ptr<DeviceHold> hold;
+  PngWriter writer;
+  bool failed = false;
+  char message[MESSAGE_SIZE] = "";
+};
+
+// Set while this thread runs a job that another run has claimed: its raster
+// callbacks then do nothing.
+thread_local bool duplicate_run = false;
+
+RasterJob* raster_job(pappl_job_t* job) { return static_cast<RasterJob*>(papplJobGetData(job)); }
+
+bool line_format(const cups_page_header2_t& header, LineFormat* format) {
+  const unsigned bits = header.cupsBitsPerPixel;
+  switch (header.cupsColorSpace) {
+    case CUPS_CSPACE_RGB:
+    case CUPS_CSPACE_SRGB:
+    case CUPS_CSPACE_ADOBERGB:
+      if (bits == 24) *format = LineFormat::RGB8;
+      if (bits == 48) *format = LineFormat::RGB16;
+      return bits == 24 || bits == 48;
+    case CUPS_CSPACE_W:
+    case CUPS_CSPACE_SW:
+      if (bits == 8) *format = LineFormat::GREY8;
+      if (bits == 16) *format = LineFormat::GREY16;
+      return bits == 8 || bits == 16;
+    case CUPS_CSPACE_K:
+      if (bits == 8) *format = LineFormat::BLACK8;
+      if (bits == 1) *format = LineFormat::BLACK1;
+      return bits == 8 || bits == 1;
+    default:
+      return false;
+  }
+}
+
+void fail_raster(RasterJob& raster, pappl_job_t* job, pappl_jreason_t reason, const char* text) {
+  if (raster.failed) return;
+  raster.failed = true;
+  std::snprintf(raster.message, sizeof raster.message, "%s", text);
+  abort_with(job, reason, text);
+}
+
+bool raster_device_write(void* context, const void* data, size_t size) {
+  return device_write(context, data, size);
+}
+
+}  // namespace
+
+bool print_document(pappl_job_t* job, pappl_device_t* /*device*/, void* /*data*/) {
+  PrinterState* state = printer_state(job);
+  const int id = papplJobGetID(job);
+  if (!claim_job(*state, id)) return wait_for_claim(*state, id);
+  const bool printed = print_document_once(job, *state);
+  settle_claim(*state, id, printed);
+  return printed;
+}
+
+bool print_raw(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/) {
+  abort_with(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
+             "Unsupported document format: send PDF, PostScript, PWG or Apple raster, JPEG or PNG");
+  return false;
+}
+
+bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* /*device*/) {
+  PrinterState* state = printer_state(job);
+  const int id = papplJobGetID(job);
+  duplicate_run = !claim_job(*state, id);
+  if (duplicate_run) return wait_for_claim(*state, id);
+  auto raster = std::make_unique<RasterJob>();
+  raster->state = state;
+  raster->id = id;
+  if (!job_conf(*options, &raster->conf, raster->message)) {
+    abort_with(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, raster->message);
+    settle_claim(*state, id, false);
+    return false;
+  }
+  raster->hold = std::make_unique<DeviceHold>(job, *state);
+  if (raster->hold->device() == nullptr) {
+    fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM,
+                "Unable to open the printer's device");
+  }
+  papplJobSetData(job, raster.release());
+  return true;
+}
+
+bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* /*device*/,
+                       unsigned /*page*/) {
+  RasterJob* raster = raster_job(job);
+  if (duplicate_run || raster == nullptr || raster->failed) return true;
+  LineFormat format = LineFormat::RGB8;
+  if (!line_format(options->header, &format)) {
+    fail_raster(*raster, job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
+                "Unsupported raster: only 8 or 16-bit RGB, grey or black, or 1-bit black");
+    return true;
+  }
+  const InputPage in{format, options->header.cupsWidth, options->header.cupsHeight};
+  const OutputPage page{static_cast<uint32_t>(raster->conf.width),
+                        static_cast<uint32_t>(raster->conf.height), raster->conf.ink == INK_MONO,
+                        PNG_ZLIB_LEVEL};
+  if (!raster->writer.start(in, page, PngSink{raster_device_write, raster->hold->device()})) {
+    fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to encode the page");
+  }
+  return true;
+}
+
+bool raster_write_line(pappl_job_t* job, pappl_pr_options_t* /*options*/,
+                       pappl_device_t* /*device*/, unsigned /*y*/, const unsigned char* line) {
+  RasterJob* raster = raster_job(job);
+  if (duplicate_run || raster == nullptr || raster->failed) return true;
+  if (!raster->writer.line(line)) {
+    fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to send the page");
+  }
+  return true;
+}
+
+bool raster_end_page(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/,
+                     unsigned /*page*/) {
+  RasterJob* raster = raster_job(job);
+  if (duplicate_run || raster == nullptr || raster->failed) return true;
+  if (!raster->writer.finish()) {
+    fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to send the page");
+    return true;
+  }
+  papplJobSetImpressionsCompleted(job, 1);
+  return true;
+}
+
+bool raster_end_job(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/) {
+  if (duplicate_run) {
+    duplicate_run = false;
+    return true;
+  }
+  std::unique_ptr<RasterJob> raster(raster_job(job));
+  papplJobSetData(job, nullptr);
+  if (raster == nullptr) return false;
+  if (!raster->failed && raster->hold->device() != nullptr)
+    papplDeviceFlush(raster->hold->device());
+  const bool printed = !raster->failed;
+  raster->hold.reset();
+  settle_claim(*raster->state, raster->id, printed);
+  return printed;
+}

@@ -1,0 +1,90 @@
+// Turns a job's raster, page by page and line by line, into PNG images of
+// exactly the printer's raster size: 8-bit RGB or grey, cropped or padded
+// with white where the job's page is another size, and turned a quarter
+// when a portrait page goes on a size that the tables hold landscape.
+
+#ifndef RAVO_APP_PNG_WRITER_H_
+#define RAVO_APP_PNG_WRITER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// What the lines that come in hold.
+enum class LineFormat {
+  RGB8,    // 3 bytes a pixel, red first
+  RGB16,   // 6 bytes a pixel, big-endian samples
+  GREY8,   // 1 byte a pixel, 255 white
+  GREY16,  // 2 bytes a pixel, big-endian
+  BLACK8,  // 1 byte a pixel, 0 white
+  BLACK1,  // 1 bit a pixel, set for black, most significant first
+};
+
+struct InputPage {
+  LineFormat format;
+  uint32_t width;   // pixels a line
+  uint32_t height;  // lines
+};
+
+struct OutputPage {
+  uint32_t width;
+  uint32_t height;
+  bool grey;
+  int zlib_level;
+};
+
+// Where the encoded bytes go; false when they could not be taken.
+struct PngSink {
+  bool (*write)(void* context, const void* data, size_t size);
+  void* context;
+};
+
+// The zlib level of the app's PNG images; see doc/performance.md.
+inline constexpr int PNG_ZLIB_LEVEL = 1;
+
+// Converts one line of `in` into `out` pixels of the output's kind,
+// cropping or padding with white. `out` holds width * (grey ? 1 : 3) bytes.
+void convert_line(const InputPage& in, const uint8_t* line, const OutputPage& page, uint8_t* out);
+
+// The pixels of a page that is turned: it is kept whole until its end.
+struct TurnedPage {
+  std::vector<uint8_t> pixels;  // the input converted, in.width x in.height
+};
+
+// True when a page of `in` must be turned to go on `page`.
+bool needs_turn(const InputPage& in, const OutputPage& page);
+
+class PngWriter {
+ public:
+  PngWriter() = default;
+  PngWriter(const PngWriter&) = delete;
+  PngWriter& operator=(const PngWriter&) = delete;
+  ~PngWriter();
+
+  // Starts a page. False when libpng refused.
+  bool start(const InputPage& in, const OutputPage& page, PngSink sink);
+  // Takes the next line of the job's page; lines past the page's end are
+  // dropped. False once anything failed.
+  bool line(const uint8_t* data);
+  // Pads the page with white lines to its height and ends the image.
+  bool finish();
+  bool failed() const { return failed_; }
+
+ private:
+  bool write_row(const uint8_t* row);
+  void discard();
+
+  InputPage in_{};
+  OutputPage page_{};
+  PngSink sink_{};
+  void* png_ = nullptr;   // png_structp
+  void* info_ = nullptr;  // png_infop
+  std::vector<uint8_t> row_;
+  TurnedPage turned_;
+  bool turn_ = false;
+  uint32_t lines_in_ = 0;
+  uint32_t rows_out_ = 0;
+  bool failed_ = false;
+};
+
+#endif  // RAVO_APP_PNG_WRITER_H_

@@ -1,0 +1,255 @@
+#include "gs/runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "filter/rasterise.h"
+#include "gs/png_stream.h"
+
+namespace {
+
+// How often `cancelled` is asked, and how long a cancelled gs has to end
+// before it is killed.
+constexpr int POLL_MILLISECONDS = 50;
+constexpr int KILL_AFTER_MILLISECONDS = 500;
+
+// Runs in the child between fork and exec, so it calls only what is safe
+// there. Every descriptor it needs is first moved above the standard three,
+// so that none is overwritten whatever the parent had open.
+[[noreturn]] void exec_gs(const GsArguments& arguments, int input, int output, int report,
+                          bool stderr_taken, pid_t parent) {
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  // The parent may have died before the line above; then stop here.
+  if (getppid() != parent) _exit(127);
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+    sigaction(signal_number, &action, nullptr);
+  }
+  input = fcntl(input, F_DUPFD_CLOEXEC, 3);
+  output = fcntl(output, F_DUPFD_CLOEXEC, 3);
+  report = fcntl(report, F_DUPFD_CLOEXEC, 3);
+  if (input < 0 || output < 0 || report < 0 || dup2(input, STDIN_FILENO) < 0 ||
+      dup2(output, STDOUT_FILENO) < 0) {
+    _exit(127);
+  }
+  // gs's messages never go into the raster's pipe.
+  if (stderr_taken) {
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, STDERR_FILENO);
+  }
+  close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  execvp(arguments.words[0], const_cast<char* const*>(arguments.words));
+  const int error = errno;
+  static_cast<void>(write(report, &error, sizeof error));
+  _exit(127);
+}
+
+void pause_briefly(int milliseconds) {
+  const timespec pause = {0, static_cast<long>(milliseconds) * 1000000L};
+  nanosleep(&pause, nullptr);
+}
+
+bool asked_to_stop(const GsJob& job) {
+  return job.cancelled != nullptr && job.cancelled(job.context);
+}
+
+// Passes gs's output on while it is a sound PNG stream. Returns when the
+// output ends, or stops gs and returns at the first fault or cancellation.
+void pass_on(const GsJob& job, int output, pid_t child, GsRun* run) {
+  PngStream stream;
+  png_stream_start(&stream, static_cast<uint32_t>(job.conf->width),
+                   static_cast<uint32_t>(job.conf->height),
+                   job.conf->ink == INK_MONO ? PNG_GREY : PNG_RGB);
+  uint8_t buffer[65536];
+  pollfd ready = {output, POLLIN, 0};
+  bool received = false;
+  for (;;) {
+    if (asked_to_stop(job)) {
+      run->outcome = GS_CANCELLED;
+      break;
+    }
+    const int events = poll(&ready, 1, POLL_MILLISECONDS);
+    if (events == 0 || (events < 0 && errno == EINTR)) continue;
+    const ssize_t got = events < 0 ? -1 : read(output, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      if (!received) {
+        run->outcome = GS_NO_PAGES;
+      } else if (!png_stream_finish(&stream)) {
+        run->outcome = GS_BAD_OUTPUT;
+        run->fault = stream.fault;
+      }
+      break;
+    }
+    received = true;
+    if (!png_stream_feed(&stream, buffer, static_cast<size_t>(got))) {
+      run->outcome = GS_BAD_OUTPUT;
+      run->fault = stream.fault;
+      break;
+    }
+    if (!job.write(job.context, buffer, static_cast<size_t>(got))) {
+      run->outcome = GS_WRITE_FAILED;
+      run->error = errno;
+      break;
+    }
+  }
+  run->pages = stream.images;
+  if (run->outcome != GS_PRINTED) kill(child, SIGTERM);
+}
+
+// Waits for gs, still listening for a cancellation, and kills it when it
+// does not end soon after being stopped.
+void wait_for(const GsJob& job, pid_t child, GsRun* run) {
+  bool stopping = run->outcome != GS_PRINTED;
+  int waited = 0;
+  int pause = 1;
+  for (;;) {
+    const pid_t ended = waitpid(child, &run->wait_status, WNOHANG);
+    if (ended == child) return;
+    if (ended < 0 && errno != EINTR) {
+      // Started with SIGCHLD ignored, the system reaps gs itself.
+      if (run->outcome == GS_PRINTED) {
+        run->outcome = GS_FAILED;
+        run->error = errno;
+      }
+      return;
+    }
+    if (!stopping && asked_to_stop(job)) {
+      run->outcome = GS_CANCELLED;
+      stopping = true;
+      kill(child, SIGTERM);
+    }
+    if (stopping && waited >= KILL_AFTER_MILLISECONDS) kill(child, SIGKILL);
+    pause_briefly(pause);
+    waited += pause;
+    if (pause < POLL_MILLISECONDS) pause *= 2;
+  }
+}
+
+}  // namespace
+
+bool gs_write_descriptor(void* context, const void* data, size_t size) {
+  const int descriptor = *static_cast<const int*>(context);
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  while (size > 0) {
+    const ssize_t written = write(descriptor, bytes, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+bool run_gs_job(const GsJob& job, GsRun* run) {
+  *run = GsRun{};
+  GsArguments arguments;
+  compose_gs_arguments(*job.conf, job.buffered ? GS_READ_BUFFERED : GS_READ_BYTEWISE, &arguments);
+  int raster[2];
+  int report[2];
+  if (pipe2(raster, O_CLOEXEC) != 0) {
+    run->outcome = GS_NOT_STARTED;
+    run->error = errno;
+    return false;
+  }
+  if (pipe2(report, O_CLOEXEC) != 0) {
+    run->outcome = GS_NOT_STARTED;
+    run->error = errno;
+    close(raster[0]);
+    close(raster[1]);
+    return false;
+  }
+  const bool stderr_taken = raster[0] == STDERR_FILENO || raster[1] == STDERR_FILENO ||
+                            report[0] == STDERR_FILENO || report[1] == STDERR_FILENO;
+  // No signal handler of this process may run in the child before exec.
+  sigset_t all;
+  sigset_t previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &previous);
+  const pid_t parent = getpid();
+  const pid_t child = fork();
+  if (child == 0) exec_gs(arguments, job.input, raster[1], report[1], stderr_taken, parent);
+  const int fork_error = errno;
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  close(raster[1]);
+  close(report[1]);
+  if (child < 0) {
+    run->outcome = GS_NOT_STARTED;
+    run->error = fork_error;
+  } else {
+    int exec_error = 0;
+    ssize_t got = 0;
+    do {
+      got = read(report[0], &exec_error, sizeof exec_error);
+    } while (got < 0 && errno == EINTR);
+    if (got == sizeof exec_error) {
+      run->outcome = GS_NOT_STARTED;
+      run->error = exec_error;
+    } else {
+      pass_on(job, raster[0], child, run);
+    }
+    close(raster[0]);
+    wait_for(job, child, run);
+    if (run->outcome == GS_PRINTED &&
+        (!WIFEXITED(run->wait_status) || WEXITSTATUS(run->wait_status) != 0)) {
+      run->outcome = GS_FAILED;
+    }
+  }
+  if (run->outcome == GS_NO_PAGES && run->wait_status != 0) run->outcome = GS_FAILED;
+  close(report[0]);
+  return run->outcome == GS_PRINTED;
+}
+
+// The texts always fit.
+// NOLINTBEGIN(cert-err33-c)
+bool describe_gs_run(const GsRun& run, char* text) {
+  switch (run.outcome) {
+    case GS_PRINTED:
+      return false;
+    case GS_CANCELLED:
+      std::snprintf(text, GS_MESSAGE_SIZE, "the job was cancelled");
+      break;
+    case GS_NOT_STARTED:
+      if (run.error == ENOENT) {
+        std::snprintf(text, GS_MESSAGE_SIZE, "gs was not found");
+      } else {
+        std::snprintf(text, GS_MESSAGE_SIZE, "gs could not be run (%s)", std::strerror(run.error));
+      }
+      break;
+    case GS_FAILED:
+      if (run.error != 0) {
+        std::snprintf(text, GS_MESSAGE_SIZE, "gs could not be waited for (%s)",
+                      std::strerror(run.error));
+      } else if (!describe_gs_failure(run.wait_status, false, text)) {
+        std::snprintf(text, GS_MESSAGE_SIZE, "gs failed");
+      }
+      break;
+    case GS_BAD_OUTPUT:
+      std::snprintf(text, GS_MESSAGE_SIZE,
+                    "gs wrote something other than the expected PNG images (%s)",
+                    run.fault != nullptr ? run.fault : "unknown");
+      break;
+    case GS_NO_PAGES:
+      std::snprintf(text, GS_MESSAGE_SIZE, "gs rendered no page");
+      break;
+    case GS_WRITE_FAILED:
+      std::snprintf(text, GS_MESSAGE_SIZE, "writing to the printer failed (%s)",
+                    std::strerror(run.error));
+      break;
+  }
+  return true;
+}
+// NOLINTEND(cert-err33-c)

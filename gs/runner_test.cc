@@ -1,0 +1,91 @@
+#include "gs/runner.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+#include "tests/support/files.h"
+
+namespace {
+
+struct Collected {
+  std::string bytes;
+  int polls = 0;
+  int cancel_after = -1;  // polls before the job is cancelled; -1 never
+};
+
+bool collect(void* context, const void* data, size_t size) {
+  static_cast<Collected*>(context)->bytes.append(static_cast<const char*>(data), size);
+  return true;
+}
+
+bool cancel_when_due(void* context) {
+  auto* collected = static_cast<Collected*>(context);
+  return collected->cancel_after >= 0 && collected->polls++ >= collected->cancel_after;
+}
+
+GsRun run_on(const std::string& job, Collected* collected) {
+  const std::string path = ravo_test::write_scratch_file("job.ps", job);
+  const int input = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const Conf conf = {INK_MONO, 18, 149, 210};  // A4 at 18 dpi
+  const GsJob gs_job = {&conf, true, input, collect, cancel_when_due, collected};
+  GsRun run;
+  run_gs_job(gs_job, &run);
+  close(input);
+  return run;
+}
+
+TEST(GsRunner, PassesOnWholeImagesAndSaysWhatWentWrong) {
+  const struct {
+    const char* job;
+    GsOutcome outcome;
+    uint32_t pages;
+    const char* message;
+  } cases[] = {
+      {"showpage showpage", GS_PRINTED, 2, ""},
+      {"(to the log) print flush showpage", GS_PRINTED, 1, ""},
+      {"showpage nosuchoperator", GS_FAILED, 1, "gs exited with status 1"},
+      {"", GS_NO_PAGES, 0, "gs rendered no page"},
+      {"mark /OutputFile (-) (txtwrite) finddevice putdeviceprops setdevice "
+       "/Courier findfont 12 scalefont setfont 10 10 moveto (text) show showpage",
+       GS_BAD_OUTPUT, 0,
+       "gs wrote something other than the expected PNG images (no PNG signature)"},
+  };
+  for (const auto& c : cases) {
+    Collected collected;
+    const GsRun run = run_on(c.job, &collected);
+    char message[GS_MESSAGE_SIZE] = "";
+    describe_gs_run(run, message);
+    EXPECT_EQ(run.outcome, c.outcome) << c.job;
+    EXPECT_EQ(run.pages, c.pages) << c.job;
+    EXPECT_STREQ(message, c.message) << c.job;
+    EXPECT_EQ(collected.bytes.find("to the log"), std::string::npos);
+  }
+}
+
+TEST(GsRunner, StopsAnEndlessJobWhenCancelled) {
+  Collected collected;
+  collected.cancel_after = 3;
+  const auto start = std::chrono::steady_clock::now();
+  const GsRun run = run_on("{} loop", &collected);
+  EXPECT_EQ(run.outcome, GS_CANCELLED);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(GsRunner, SaysWhenGsIsMissing) {
+  const char* path = std::getenv("PATH");
+  const std::string saved = path != nullptr ? path : "";
+  setenv("PATH", ravo_test::scratch_dir().c_str(), 1);
+  Collected collected;
+  const GsRun run = run_on("showpage", &collected);
+  setenv("PATH", saved.c_str(), 1);
+  char message[GS_MESSAGE_SIZE];
+  ASSERT_TRUE(describe_gs_run(run, message));
+  EXPECT_STREQ(message, "gs was not found");
+}
+
+}  // namespace
