@@ -57,7 +57,7 @@ uri=ipp://localhost:8000/ipp/print/jetto
 server_up() { curl -s -o /dev/null --max-time 1 http://localhost:8000/; }
 running() { ps -o stat= -p "$1" | grep -q '^[^Z]'; }
 start_server() {
-  as_nobody "$app" server -o server-port=8000 -o listen-hostname=localhost -o log-level=debug \
+  as_nobody "$app" server -o server-port=8000 -o listen-hostname=localhost -o log-level="$log_level" \
     -o log-file="$work/log/server.log" -o spool-directory="$work/spool" 2>>"$work/log/stderr" &
   server=$!
   tries=0
@@ -68,6 +68,8 @@ start_server() {
     sleep 0.1
   done
 }
+log_level=debug
+[ "${4:-}" != --bench ] || log_level=info
 start_server
 as_nobody "$app" add -d jetto -v "file://$work/out?ext=png" -m marven_jetto_412_519 || true
 sleep 1  # printer-up-time is 0 in the first second
@@ -131,8 +133,20 @@ job_attributes() {
 # Prints FILE as job NAME with the attributes of WORDS, waits until it has
 # ended, and says how and what reached the printer: "completed: 1 x 744x1049
 # colour", "aborted: nothing", "refused (client-error-...)". The job's
-# message is left in jobs/NAME.message.
+# message is left in jobs/NAME.message. `submit` only prints and waits.
 job() { # NAME FILE [WORDS...]
+  submit "$@"
+  # Each poll displays the job's state; the last is the one that ended it.
+  sed -n 's/^ *job-state-message ([^)]*) = //p' "$work/jobs/$1.log" | tail -n 1 \
+    >"$work/jobs/$1.message"
+  state=$(sed -n 's/^ *job-state (enum) = //p' "$work/jobs/$1.log" | tail -n 1)
+  if [ -z "$state" ]; then
+    echo "refused ($(sed -n 's/.*status-code = \([a-z-]*\).*/\1/p' "$work/jobs/$1.log" | head -n 1))"
+  else
+    echo "$state: $("$png_info" "$work/out/$1.png")"
+  fi
+}
+submit() { # NAME FILE [WORDS...]
   name=$1 file=$2
   shift 2
   case $file in
@@ -165,16 +179,50 @@ EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 6000
 DISPLAY job-state
 DISPLAY job-state-message
 EOF
-  # Each poll displays the job's state; the last is the one that ended it.
-  sed -n 's/^ *job-state-message ([^)]*) = //p' "$work/jobs/$name.log" | tail -n 1 \
-    >"$work/jobs/$name.message"
-  state=$(sed -n 's/^ *job-state (enum) = //p' "$work/jobs/$name.log" | tail -n 1)
-  if [ -z "$state" ]; then
-    echo "refused ($(sed -n 's/.*status-code = \([a-z-]*\).*/\1/p' "$work/jobs/$name.log" | head -n 1))"
-  else
-    echo "$state: $("$png_info" "$work/out/$name.png")"
-  fi
 }
+
+in=$work/in
+if [ "${4:-}" = --bench ]; then
+  # A4 at 360 dpi from a PDF holding a 4000 x 3000 JPEG photo (1.5 MB), through
+  # the server from submission to completion, and by the same gs command run
+  # directly on the same file; medians of alternating runs.
+  printf '%s\n' '%!PS' '<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 0 3000]' \
+    '/Function << /FunctionType 2 /Domain [0 1] /C0 [0.9 0.6 0.3] /C1 [0.2 0.4 0.9] /N 1 >> >> shfill' \
+    '1 srand /r { rand 2147483647 div } def' \
+    '3000 { r r r setrgbcolor r 4000 mul r 3000 mul r r mul 150 mul 0 360 arc fill } repeat showpage' \
+    >"$in/photo.ps"
+  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg -dJPEGQ=90 -r72 -g4000x3000 \
+    -sOutputFile="$in/photo.jpg" "$in/photo.ps"
+  printf '%s\n' '%!PS << /PageSize [595 842] >> setpagedevice' \
+    "/photo ($in/photo.jpg) (r) file def gsave 20 240 translate 555 416 scale /DeviceRGB setcolorspace" \
+    '<< /ImageType 1 /Width 4000 /Height 3000 /BitsPerComponent 8 /Decode [0 1 0 1 0 1]' \
+    '/ImageMatrix [4000 0 0 -3000 0 3000] /DataSource photo /DCTDecode filter >> image grestore showpage' \
+    >"$in/wrap.ps"
+  gs -q -dSAFER --permit-file-read="$in/" -dBATCH -dNOPAUSE -sDEVICE=pdfwrite \
+    -sOutputFile="$in/photo.pdf" "$in/wrap.ps"
+  direct() {
+    as_nobody gs -r360 -g2976x4209 -q -dNOPROMPT -dNOPAUSE -dBATCH -dSAFER -sstdout=%stderr \
+      -sDEVICE=png16m -sOutputFile="$work/out/direct.png" "$in/photo.pdf" 2>/dev/null
+  }
+  now() { date +%s.%N; }
+  direct
+  echo "photo job warm-up: $(job warm-up "$in/photo.pdf"); gs: $("$png_info" "$work/out/direct.png")"
+  run=0
+  while [ "$run" -lt "${5:-9}" ]; do
+    for side in $([ $((run % 2)) = 0 ] && echo app gs || echo gs app); do
+      start=$(now)
+      if [ "$side" = app ]; then submit "photo-$run" "$in/photo.pdf"; else direct; fi
+      awk -v end="$(now)" -v start="$start" 'BEGIN { print end - start }' >>"$work/$side.times"
+    done
+    run=$((run + 1))
+  done
+  median() { sort -n "$1" | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+  app_time=$(median "$work/app.times")
+  gs_time=$(median "$work/gs.times")
+  awk -v app="$app_time" -v gs="$gs_time" -v runs="${5:-9}" 'BEGIN { printf "photo PDF, A4 at 360 \
+dpi: app %.3f s, gs directly %.3f s, ratio %.3f (%d runs each)\n", app, gs, app / gs, runs }'
+  exit 0
+fi
 
 . "$(dirname "$0")/check.sh"
 failed_log() {
@@ -185,7 +233,6 @@ failed_log() {
 }
 
 # The job files, made with gs.
-in=$work/in
 render() { gs -q -dSAFER -dBATCH -dNOPAUSE -dFIXEDMEDIA "$@" "$examples/testpage.ps" >/dev/null 2>&1; }
 cp "$examples/testpage.ps" "$in/page.ps"
 ps2pdf "$in/page.ps" "$in/page.pdf"
