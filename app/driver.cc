@@ -32,6 +32,47 @@ const char* pwg_names[PAPPL_MAX_MEDIA];
 
 void copy_text(char* to, size_t size, const char* from) { std::snprintf(to, size, "%s", from); }
 
+// What IPP Everywhere clients expect and PAPPL leaves to the driver. The
+// printer reports no ink levels, so each supply's level is unknown.
+ipp_t* make_driver_attrs() {
+  ipp_t* attrs = ippNew();
+  ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+  const char* overrides[] = {"document-number", "pages"};
+  ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "overrides-supported", 2, nullptr,
+                overrides);
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr,
+               "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr,
+               "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr,
+               "normal");
+  constexpr const char* COLORANTS[][2] = {{"black", "Black Ink"},
+                                          {"cyan", "Cyan Ink"},
+                                          {"magenta", "Magenta Ink"},
+                                          {"yellow", "Yellow Ink"}};
+  ipp_attribute_t* supply = nullptr;
+  ipp_attribute_t* description = nullptr;
+  int index = 0;
+  for (const auto& colorant : COLORANTS) {
+    char value[128];
+    const int length = std::snprintf(
+        value, sizeof value,
+        "index=%d;class=supplyThatIsConsumed;type=ink;unit=percent;maxcapacity=100;level=-2;"
+        "colorantname=%s;",
+        index + 1, colorant[0]);
+    if (supply == nullptr) {
+      supply = ippAddOctetString(attrs, IPP_TAG_PRINTER, "printer-supply", value, length);
+      description = ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-supply-description",
+                                 nullptr, colorant[1]);
+    } else {
+      ippSetOctetString(attrs, &supply, index, value, length);
+      ippSetString(attrs, &description, index, colorant[1]);
+    }
+    ++index;
+  }
+  return attrs;
+}
+
 void fill_ready_media(pappl_pr_driver_data_t* data) {
   const char* sources[] = {SOURCE_AUTO, SOURCE_ROLL};
   data->num_source = 0;
@@ -171,7 +212,7 @@ const char* autoadd_driver(const char* /*device_info*/, const char* /*device_uri
 }
 
 bool setup_driver(pappl_system_t* /*system*/, const char* driver_name, const char* /*device_uri*/,
-                  const char* /*device_id*/, pappl_pr_driver_data_t* data, ipp_t** /*attrs*/,
+                  const char* /*device_id*/, pappl_pr_driver_data_t* data, ipp_t** attrs,
                   void* /*context*/) {
   if (std::strcmp(driver_name, DRIVER_NAME) != 0) return false;
   data->extension = new PrinterState;
@@ -190,7 +231,7 @@ bool setup_driver(pappl_system_t* /*system*/, const char* driver_name, const cha
   data->ppm_color = 3;
   data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_PHOTO | PAPPL_KIND_POSTCARD | PAPPL_KIND_ENVELOPE |
                PAPPL_KIND_ROLL;
-  data->orient_default = IPP_ORIENT_NONE;
+  data->orient_default = IPP_ORIENT_PORTRAIT;
   data->quality_default = IPP_QUALITY_NORMAL;
   data->color_supported =
       PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME;
@@ -216,6 +257,7 @@ bool setup_driver(pappl_system_t* /*system*/, const char* driver_name, const cha
   data->type[0] = MEDIA_TYPE;
   data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
   data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  *attrs = make_driver_attrs();
   return true;
 }
 

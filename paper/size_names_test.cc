@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "paper/catalogue.h"
@@ -23,6 +25,18 @@ TEST(SizeNames, NameEverySizeOfEveryTableOnce) {
         EXPECT_EQ(find_pwg_size(Bins[source], entry->pwg), row);
       }
     }
+  }
+}
+
+// The README's table of size names is this one.
+TEST(SizeNames, ReadmeListsEachName) {
+  std::ifstream readme(README_PATH);
+  const std::string text((std::istreambuf_iterator<char>(readme)), {});
+  ASSERT_FALSE(text.empty());
+  for (const SizeName& entry : SIZE_NAMES) {
+    const std::string row =
+        std::string("\n| `") + entry.keyword + "` | " + entry.text + " | `" + entry.pwg + "` |\n";
+    EXPECT_NE(text.find(row), std::string::npos) << row;
   }
 }
 

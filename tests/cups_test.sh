@@ -156,6 +156,25 @@ PDF job|$work/testpage.pdf|2976 x 4209, colour|
 text job|$work/letter.txt|2976 x 4209, colour|
 CASES
 
+# Two pages, two copies: four images back to back.
+printf '%%!PS\nshowpage\nshowpage\n' >"$work/two.ps"
+print_job "$work/two.ps" -n 2 -o Resolution=180dpi >/dev/null
+check "two pages, two copies" 4 "$(grep -ao IHDR "$device" | wc -l)"
+
+# A refused job stays in the queue with its reason until it is cancelled.
+job=$(lp -d jetto -o PageSize=NC "$examples/testpage.ps" | sed -n 's/^request id is \([^ ]*\).*/\1/p')
+tries=0
+until lpstat -l -o jetto | grep -q 'Status: .*cannot be printed' || [ "$tries" -ge 150 ]; do
+  tries=$((tries + 1))
+  sleep 0.2
+done
+check "refused job, queued" "$job" "$(lpstat -o jetto | awk '{ print $1 }')"
+check "refused job, its status" "PageSize=NC InputSlot=AUTO Resolution=360dpi ColorModel=RGB \
+cannot be printed: the paper source does not take this paper size" \
+  "$(lpstat -l -o jetto | sed -n 's/^[[:space:]]*Status: //p')"
+cancel "$job"
+check "refused job, cancelled" "" "$(lpstat -o jetto)"
+
 # A job that never ends, cancelled while gs runs it.
 printf '%%!PS\n{ } loop\n' >"$work/endless.ps"
 job=$(lp -d jetto "$work/endless.ps" | sed -n 's/^request id is \([^ ]*\).*/\1/p')

@@ -1,11 +1,15 @@
 #!/bin/sh
-# Checks what administrators install: `cmake --install` and the Debian package
-# built by `cpack -G DEB` hold the unstripped filter, the man pages and the
-# examples; the man pages render without warnings; and the printcap shown in
-# the README and in ravofilter(8) is examples/printcap.
+# Checks what administrators install: `cmake --install` and the Debian
+# packages built by `cpack -G DEB` hold the filters, the man pages, the
+# examples, the copyright and changelog; the packaged filter, stripped, still
+# exports its global names; lintian finds no error in any package; the man
+# pages render without warnings; and the printcap shown in the README and in
+# ravofilter(8) is examples/printcap.
 #
 # Usage: package_test.sh BUILD-DIR SOURCE-DIR
 set -u
+LC_ALL=C
+export LC_ALL
 
 build=$(realpath "${1:?usage: package_test.sh BUILD-DIR SOURCE-DIR}")
 source=$(realpath "${2:?usage: package_test.sh BUILD-DIR SOURCE-DIR}")
@@ -23,6 +27,8 @@ expect() { # LABEL EXPECTED ACTUAL
 lpd_files="libexec/filters/ravofilter
 sbin/ravocheck
 share/doc/ravo/README.md
+share/doc/ravo/changelog.gz
+share/doc/ravo/copyright
 share/doc/ravo/examples/printcap
 share/doc/ravo/examples/ravorc
 share/doc/ravo/examples/testpage.ps
@@ -30,6 +36,9 @@ share/man/man5/ravorc.5.gz
 share/man/man8/ravocheck.8.gz
 share/man/man8/ravofilter.8.gz"
 cups_files="lib/cups/filter/pstoravo
+share/doc/printer-driver-ravo/changelog.gz
+share/doc/printer-driver-ravo/copyright
+share/man/man8/pstoravo.8.gz
 share/ppd/ravo/marven-jetto-412_519.ppd"
 
 # cmake --install
@@ -54,12 +63,19 @@ if (cd "$build" && cpack -G DEB -B "$work/package") >"$work/cpack.log" 2>&1; the
     expect "$1 files" "$(echo "$4" | sed 's|^|usr/|')" \
       "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\./||' | sort)"
   }
-  check_package printer-driver-ravo "ghostscript, libc6, libcups2" \
+  check_package printer-driver-ravo "ghostscript, cups-core-drivers, cups-filters, libc6, libcups2" \
     "CUPS driver for the Marven Jetto 412_519" "$cups_files"
-  check_package ravo ghostscript "print filter for the Marven Jetto 412_519" "$lpd_files"
+  check_package ravo "ghostscript, libc6" "print filter for the Marven Jetto 412_519" "$lpd_files"
   dpkg-deb -x "$deb" "$work/unpacked"
-  sh "$source/tests/symbols.sh" "$work/unpacked/usr/libexec/filters/ravofilter" >/dev/null &&
-    pass || fail "the packaged filter lacks global names (stripped?)"
+  sh "$source/tests/symbols.sh" "$work/unpacked/usr/libexec/filters/ravofilter" --stripped \
+    >/dev/null && pass || fail "the packaged filter does not export its global names"
+  expect "changelog version" "$(dpkg-deb -f "$deb" Version)" \
+    "$(zcat "$work/unpacked/usr/share/doc/ravo/changelog.gz" | sed -n '1s/.*(\(.*\)).*/\1/p')"
+  if lintian --fail-on error "$work"/package/*.deb >"$work/lintian.log" 2>&1; then
+    pass
+  else
+    fail "lintian: $(grep -v '^running with root' "$work/lintian.log")"
+  fi
 else
   fail "cpack -G DEB: $(cat "$work/cpack.log")"
 fi

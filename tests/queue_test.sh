@@ -3,17 +3,22 @@
 # a PostScript job must reach the printer as a PNG of the configured size and
 # colour mode, and a text job unchanged.
 #
-# Usage: queue_test.sh RAVOFILTER EXAMPLES-DIR
+# Usage: queue_test.sh RAVOFILTER EXAMPLES-DIR LPR-ROOT
+#
+# LPR-ROOT holds Debian's lpr package unpacked (scripts/install-deps --tests
+# makes it); its lpd, lpr and lpq are used, never the machine's.
 #
 # Everything happens in private mount, network and process namespaces: /etc,
-# /dev, /run, /var/spool/lpd and the filter's directory are private, only
+# /dev, /run, /var/spool and the filter's directory are private, only
 # loopback exists, and every process ends with the test. The printcap is
 # examples/printcap as it stands; its printer device is a file in the private
 # /dev. Exits 77 (skipped) when the namespaces cannot be made, unless CI=true.
 set -eu
 
-filter=${1:?usage: queue_test.sh RAVOFILTER EXAMPLES-DIR}
-examples=${2:?usage: queue_test.sh RAVOFILTER EXAMPLES-DIR}
+usage="usage: queue_test.sh RAVOFILTER EXAMPLES-DIR LPR-ROOT"
+filter=${1:?$usage}
+examples=${2:?$usage}
+lpr_root=${3:?$usage}
 
 unavailable() {
   echo "queue test: $*" >&2
@@ -22,23 +27,25 @@ unavailable() {
 }
 
 if [ "${RAVO_QUEUE_INSIDE:-}" != 1 ]; then
-  for program in lpd lpr lpq unshare; do
-    command -v "$program" >/dev/null 2>&1 || [ -x "/usr/sbin/$program" ] ||
-      unavailable "$program is not installed"
+  for program in sbin/lpd bin/lpr bin/lpq; do
+    [ -x "$lpr_root/usr/$program" ] ||
+      unavailable "no $lpr_root/usr/$program: run scripts/install-deps --tests"
   done
+  command -v unshare >/dev/null 2>&1 || unavailable "unshare is not installed"
   [ "$(id -u)" = 0 ] || unavailable "lpd needs root inside the namespaces"
   work=$(mktemp -d "${TMPDIR:-/tmp}/ravo-queue-XXXXXX")
   trap 'rm -rf "$work"' EXIT
   unshare --mount --net --pid --fork --mount-proc --propagation private true 2>/dev/null ||
     unavailable "cannot make private namespaces"
   RAVO_QUEUE_INSIDE=1 RAVO_QUEUE_WORK=$work unshare --mount --net --pid --fork \
-    --mount-proc --propagation private sh "$0" "$(realpath "$filter")" "$(realpath "$examples")"
+    --mount-proc --propagation private sh "$0" "$(realpath "$filter")" "$(realpath "$examples")" \
+    "$(realpath "$lpr_root")"
   exit $?
 fi
 
 # From here on, inside the namespaces.
 work=$RAVO_QUEUE_WORK
-PATH=/usr/sbin:/usr/bin:/sbin:/bin
+PATH=$lpr_root/usr/sbin:$lpr_root/usr/bin:/usr/sbin:/usr/bin:/sbin:/bin
 export PATH
 ip link set lo up 2>/dev/null || true
 
@@ -61,8 +68,8 @@ mknod -m 666 /dev/tty c 5 0
 ln -s /proc/self/fd /dev/fd
 mkdir -m 0755 /dev/usb
 mount -t tmpfs -o mode=0755 tmpfs /run
-mount -t tmpfs -o mode=0775 tmpfs /var/spool/lpd
-chgrp lp /var/spool/lpd
+mount -t tmpfs -o mode=0755 tmpfs /var/spool
+install -d -g lp -m 0775 /var/spool/lpd
 
 # The queue, exactly as examples/printcap gives it.
 cp "$examples/printcap" /etc/printcap
@@ -106,6 +113,13 @@ lpr -P "$queue" "$examples/testpage.ps"
 wait_for_job
 check "PostScript job" "744 x 1049, depth 8, colour type 0" "$(png_header "$device")"
 check "PNG signature" "89 50 4e 47" "$(od -An -tx1 -N4 "$device" | tr -s ' ' | sed 's/^ //')"
+
+# Two pages, two copies: four images back to back.
+: >"$device"
+printf '%%!PS\nshowpage\nshowpage\n' >"$work/two.ps"
+lpr -P "$queue" -#2 "$work/two.ps"
+wait_for_job
+check "two pages, two copies" 4 "$(grep -ao IHDR "$device" | wc -l)"
 
 # A text job passes through unchanged.
 : >"$device"
