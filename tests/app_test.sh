@@ -216,7 +216,8 @@ if [ "${4:-}" = --bench ]; then
   done
   # Each side's median, and its fastest run, which a busy machine disturbs least.
   stats() {
-    sort -n "$work/$1" | awk '{ v[NR] = $1 } END { print (v[int((NR + 1) / 2)] + v[int(NR / 2) + 1]) / 2, v[1] }'
+    sort -n "$work/$1" |
+      awk '{ v[NR] = $1 } END { print (v[int((NR + 1) / 2)] + v[int(NR / 2) + 1]) / 2, v[1] }'
   }
   echo "$(stats app) $(stats gs)" | awk -v runs="${5:-9}" '{ printf "photo PDF, A4 at 360 dpi, \
 %d runs each: app %.3f s, gs run directly %.3f s, ratio %.3f; fastest %.3f s and %.3f s, \
