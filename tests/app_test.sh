@@ -47,8 +47,6 @@ mount -t tmpfs -o mode=0755 tmpfs /run  # no way to the machine's bus or mDNS da
 mkdir "$work/bin" "$work/in" "$work/jobs"
 for dir in home tmp spool log out; do install -d -o 65534 -g 65534 "$work/$dir"; done
 ln -s "$(command -v gs)" "$work/bin/gs"  # the server finds gs here, and only here
-# Its sub-commands' exit statuses go unchecked: under LeakSanitizer they fail
-# on what libcups leaks. What they did is checked instead.
 as_nobody() {
   setpriv --reuid=65534 --regid=65534 --clear-groups env -i HOME="$work/home" \
     TMPDIR="$work/tmp" PATH="$work/bin" ASAN_OPTIONS="${ASAN_OPTIONS:-}" \
@@ -76,6 +74,8 @@ start_server() {
 log_level=debug
 [ "${4:-}" != --bench ] || log_level=info
 start_server
+# The exit statuses of the program's sub-commands go unchecked, since under
+# LeakSanitizer they fail on what libcups leaks; what they did is checked.
 as_nobody "$app" add -d jetto -v "file://$work/out?ext=png" -m marven_jetto_412_519 \
   2>>"$work/log/commands" || true
 sleep 1  # printer-up-time is 0 in the first second
@@ -228,7 +228,8 @@ fi
 . "$(dirname "$0")/check.sh"
 
 # The job files, made with gs.
-render() { gs -q -dSAFER -dBATCH -dNOPAUSE -dFIXEDMEDIA "$@" "$examples/testpage.ps" >/dev/null 2>&1
+render() {
+  gs -q -dSAFER -dBATCH -dNOPAUSE -dFIXEDMEDIA "$@" "$examples/testpage.ps" >/dev/null 2>&1
 }
 cp "$examples/testpage.ps" "$in/page.ps"
 ps2pdf "$in/page.ps" "$in/page.pdf"
