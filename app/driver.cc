@@ -27,10 +27,25 @@ pappl_pr_driver_t drivers[] = {
     {DRIVER_NAME, DRIVER_DESCRIPTION, "MFG:Marven;MDL:Jetto 412_519;", nullptr},
 };
 
-// The names the driver data points to live as long as the program.
-const char* pwg_names[PAPPL_MAX_MEDIA];
+// The PWG names of the tables' sizes, made once; the driver data points to
+// them for as long as the program runs.
+struct MediaNames {
+  const char* names[PAPPL_MAX_MEDIA];
+  size_t count;
+};
 
-void copy_text(char* to, size_t size, const char* from) { std::snprintf(to, size, "%s", from); }
+const MediaNames& media_names() {
+  static const MediaNames names = [] {
+    MediaNames made{};
+    made.count = collect_pwg_names(made.names, PAPPL_MAX_MEDIA);
+    return made;
+  }();
+  return names;
+}
+
+void copy_text(char* to, size_t size, const char* from) {
+  static_cast<void>(std::snprintf(to, size, "%s", from));
+}
 
 // What IPP Everywhere clients expect and PAPPL leaves to the driver. The
 // printer reports no ink levels, so each supply's level is unknown.
@@ -87,13 +102,16 @@ void fill_ready_media(pappl_pr_driver_data_t* data) {
 }
 
 void identify(pappl_printer_t* printer, pappl_identify_actions_t /*actions*/, const char* message) {
-  papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: %s", message ? message : "");
+  papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: %s", message != nullptr ? message : "");
 }
 
 void delete_printer(pappl_printer_t* /*printer*/, pappl_pr_driver_data_t* data) {
   delete static_cast<PrinterState*>(data->extension);
   data->extension = nullptr;
 }
+
+// The test page is checked for write errors once, before it is closed.
+// NOLINTBEGIN(cert-err33-c)
 
 // Writes `text` as a PostScript string, its specials escaped.
 void put_ps_string(FILE* out, const char* text) {
@@ -150,9 +168,11 @@ const char* write_test_page(pappl_printer_t* printer, char* buffer, size_t size)
     std::fputs(" show-line\n", out);
   }
   std::fputs("showpage\n", out);
-  const bool written = std::fclose(out) == 0;
-  return written ? buffer : nullptr;
+  const bool written = std::ferror(out) == 0;
+  return std::fclose(out) == 0 && written ? buffer : nullptr;
 }
+
+// NOLINTEND(cert-err33-c)
 
 const char* option(int count, cups_option_t* options, const char* name) {
   return cupsGetOption(name, count, options);
@@ -170,11 +190,11 @@ pappl_loglevel_t log_level(const char* name) {
 // The server's system object, from the standard server options.
 pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/) {
   const char* port_text = option(count, options, "server-port");
-  const int port = port_text != nullptr ? std::atoi(port_text) : 0;
+  const long port = port_text != nullptr ? std::strtol(port_text, nullptr, 10) : 0;
   pappl_system_t* system = papplSystemCreate(
       PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
           PAPPL_SOPTIONS_WEB_SECURITY,
-      "ravo Printer Application", port, "_print,_universal",
+      "ravo Printer Application", static_cast<int>(port), "_print,_universal",
       option(count, options, "spool-directory"), option(count, options, "log-file"),
       log_level(option(count, options, "log-level")), option(count, options, "auth-service"),
       false);
@@ -250,8 +270,9 @@ bool setup_driver(pappl_system_t* /*system*/, const char* driver_name, const cha
   const PaperConf& a4 = *call_paper_conf("AUTO", "A4");
   data->left_right = to_hundredths_mm(a4.left_offset);
   data->bottom_top = to_hundredths_mm(a4.top_offset);
-  data->num_media = static_cast<int>(collect_pwg_names(pwg_names, PAPPL_MAX_MEDIA));
-  for (int i = 0; i < data->num_media; ++i) data->media[i] = pwg_names[i];
+  const MediaNames& names = media_names();
+  data->num_media = static_cast<int>(names.count);
+  for (size_t i = 0; i < names.count; ++i) data->media[i] = names.names[i];
   fill_ready_media(data);
   data->num_type = 1;
   data->type[0] = MEDIA_TYPE;

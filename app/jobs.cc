@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "app/media.h"
 #include "app/png_writer.h"
@@ -125,8 +127,8 @@ bool job_conf(const pappl_pr_options_t& options, Conf* conf, char* message) {
   const int32_t resolution =
       options.printer_resolution[0] > 0 ? options.printer_resolution[0] : DEFAULT_RESOLUTION;
   if (fill_conf(conf, ink, resolution, media.row->name, media.source) != CONF_USABLE) {
-    std::snprintf(message, MESSAGE_SIZE, "Size %s at %d dpi cannot be printed",
-                  options.media.size_name, resolution);
+    static_cast<void>(std::snprintf(message, MESSAGE_SIZE, "Size %s at %d dpi cannot be printed",
+                                    options.media.size_name, resolution));
     return false;
   }
   return true;
@@ -232,6 +234,11 @@ struct RasterJob {
   Conf conf{};
   std::unique_ptr<DeviceHold> hold;
   PngWriter writer;
+  // PAPPL makes the copies of JPEG and PNG jobs, but not of PWG and Apple
+  // raster: for those the images of the first copy are kept and sent again.
+  int copies = 1;
+  std::string images;
+  unsigned pages = 0;
   bool failed = false;
   char message[MESSAGE_SIZE] = "";
 };
@@ -268,12 +275,32 @@ bool line_format(const cups_page_header2_t& header, LineFormat* format) {
 void fail_raster(RasterJob& raster, pappl_job_t* job, pappl_jreason_t reason, const char* text) {
   if (raster.failed) return;
   raster.failed = true;
-  std::snprintf(raster.message, sizeof raster.message, "%s", text);
+  static_cast<void>(std::snprintf(raster.message, sizeof raster.message, "%s", text));
   abort_with(job, reason, text);
 }
 
 bool raster_device_write(void* context, const void* data, size_t size) {
-  return device_write(context, data, size);
+  auto* raster = static_cast<RasterJob*>(context);
+  if (raster->copies > 1) raster->images.append(static_cast<const char*>(data), size);
+  return device_write(raster->hold->device(), data, size);
+}
+
+int copies_to_make(pappl_job_t* job, const pappl_pr_options_t& options) {
+  const std::string_view format = papplJobGetFormat(job);
+  const bool streamed = format == "image/pwg-raster" || format == "image/urf";
+  return streamed && options.copies > 1 ? options.copies : 1;
+}
+
+// Sends the kept images once for each copy after the first.
+bool send_copies(pappl_job_t* job, RasterJob& raster) {
+  for (int copy = 1; copy < raster.copies; ++copy) {
+    if (papplJobIsCanceled(job)) return true;
+    if (!device_write(raster.hold->device(), raster.images.data(), raster.images.size())) {
+      return false;
+    }
+    papplJobSetImpressionsCompleted(job, static_cast<int>(raster.pages));
+  }
+  return true;
 }
 
 }  // namespace
@@ -306,6 +333,7 @@ bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
     settle_claim(*state, id, false);
     return false;
   }
+  raster->copies = copies_to_make(job, *options);
   raster->hold = std::make_unique<DeviceHold>(job, *state);
   if (raster->hold->device() == nullptr) {
     fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM,
@@ -329,7 +357,7 @@ bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_devi
   const OutputPage page{static_cast<uint32_t>(raster->conf.width),
                         static_cast<uint32_t>(raster->conf.height), raster->conf.ink == INK_MONO,
                         PNG_ZLIB_LEVEL};
-  if (!raster->writer.start(in, page, PngSink{raster_device_write, raster->hold->device()})) {
+  if (!raster->writer.start(in, page, PngSink{raster_device_write, raster})) {
     fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to encode the page");
   }
   return true;
@@ -353,7 +381,7 @@ bool raster_end_page(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_de
     fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to send the page");
     return true;
   }
-  papplJobSetImpressionsCompleted(job, 1);
+  ++raster->pages;
   return true;
 }
 
@@ -365,8 +393,10 @@ bool raster_end_job(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_dev
   std::unique_ptr<RasterJob> raster(raster_job(job));
   papplJobSetData(job, nullptr);
   if (raster == nullptr) return false;
-  if (!raster->failed && raster->hold->device() != nullptr)
-    papplDeviceFlush(raster->hold->device());
+  if (!raster->failed && !send_copies(job, *raster)) {
+    fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to send the copies");
+  }
+  if (!raster->failed) papplDeviceFlush(raster->hold->device());
   const bool printed = !raster->failed;
   raster->hold.reset();
   settle_claim(*raster->state, raster->id, printed);

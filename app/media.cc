@@ -23,7 +23,7 @@ constexpr SourceMap SOURCES[] = {
 int clamp_zero(int32_t value) { return value > 0 ? to_hundredths_mm(value) : 0; }
 
 void copy_text(char* to, size_t size, const char* from) {
-  std::snprintf(to, size, "%s", from != nullptr ? from : "");
+  static_cast<void>(std::snprintf(to, size, "%s", from != nullptr ? from : ""));
 }
 
 // The PWG name a job's media-col stands for: its name, or the standard or
@@ -87,8 +87,9 @@ void describe_unfeedable(const pappl_media_col_t& col, char* text, size_t size) 
   const char* margins = is_borderless(col) ? "without margins" : "with margins";
   const char* table = table_source(col.source, is_borderless(col));
   if (table == nullptr) {
-    std::snprintf(text, size, "The printer has no media source %s %s; it has %s and %s", source,
-                  margins, SOURCE_AUTO, SOURCE_ROLL);
+    static_cast<void>(std::snprintf(text, size,
+                                    "The printer has no media source %s %s; it has %s and %s",
+                                    source, margins, SOURCE_AUTO, SOURCE_ROLL));
     return;
   }
   int length = std::snprintf(text, size, "Size %s cannot be fed from %s %s, which takes",

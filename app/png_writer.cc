@@ -51,6 +51,7 @@ void flush_data(png_structp /*png*/) {}
 
 // libpng reports errors by longjmp; these wrappers hold nothing that needs
 // destroying across the jump.
+// NOLINTBEGIN(cert-err52-cpp)
 bool begin_image(png_structp png, png_infop info, const OutputPage& page, PngSink* sink) {
   if (setjmp(png_jmpbuf(png)) != 0) return false;
   png_set_write_fn(png, sink, write_data, flush_data);
@@ -74,6 +75,7 @@ bool end_image(png_structp png, png_infop info) {
   png_write_end(png, info);
   return true;
 }
+// NOLINTEND(cert-err52-cpp)
 
 }  // namespace
 

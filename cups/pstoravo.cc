@@ -3,8 +3,6 @@
 #include <cups/cups.h>
 #include <cups/ppd.h>
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +13,7 @@
 
 #include "conf/set_conf.h"
 #include "filter/rasterise.h"
+#include "gs/runner.h"
 
 // libcups marks its PPD interface deprecated, but a PPD driver's options are
 // PPD options.
@@ -26,14 +25,25 @@
 
 namespace {
 
-// CUPS cancels a job with SIGTERM. The handler ends the interpreter, once
-// there is one, and the filter then stops.
+// CUPS cancels a job with SIGTERM. The handler only notes it; the runner
+// asks, and stops gs.
 volatile sig_atomic_t cancelled = 0;
-volatile sig_atomic_t interpreter = 0;
 
-void cancel(int /*signal*/) {
-  cancelled = 1;
-  if (interpreter > 0) kill(static_cast<pid_t>(interpreter), SIGTERM);
+void cancel(int /*signal*/) { cancelled = 1; }
+
+bool job_cancelled(void* /*context*/) { return cancelled != 0; }
+
+// The options of the job that name a PPD option, and so must name one of its
+// choices.
+constexpr const char* JOB_OPTIONS[] = {"PageSize", "InputSlot", "Resolution", "ColorModel"};
+
+// Holds a message naming an option's choices with their texts.
+constexpr size_t LINE_SIZE = 2048;
+
+// Appends to `line`, cutting it short where it is full.
+void append(char* line, const char* format, const char* first, const char* second = "") {
+  const size_t length = std::strlen(line);
+  std::snprintf(line + length, LINE_SIZE - length, format, first, second);
 }
 
 const char* marked(ppd_file_t* ppd, const char* option) {
@@ -62,6 +72,41 @@ const char* refusal_reason(ConfFault fault) {
   }
 }
 
+// Whether the PPD has each option the filter reads; says which it lacks.
+bool has_options(ppd_file_t* ppd, const char* ppd_path) {
+  char line[LINE_SIZE] = "";
+  for (const char* name : JOB_OPTIONS) {
+    if (ppdFindOption(ppd, name) == nullptr) append(line, " %s", name);
+  }
+  if (line[0] == '\0') return true;
+  std::fprintf(stderr, "ERROR: The PPD file %s lacks these options:%s\n", ppd_path, line);
+  return false;
+}
+
+// Whether each option of the job that the filter reads names one of the
+// PPD's choices; says which does not, and what the choices are.
+bool has_choices(ppd_file_t* ppd, int count, cups_option_t* options) {
+  for (const char* name : JOB_OPTIONS) {
+    const char* value = cupsGetOption(name, count, options);
+    ppd_option_t* option = ppdFindOption(ppd, name);
+    if (value == nullptr || ppdFindChoice(option, value) != nullptr) continue;
+    char line[LINE_SIZE] = "";
+    for (int i = 0; i < option->num_choices; ++i) {
+      const ppd_choice_t& choice = option->choices[i];
+      // The keyword, and the text when it says more: "LT (US Letter)",
+      // "A3+ (Super A3)".
+      append(line, i == 0 ? "%s" : ", %s", choice.choice);
+      const size_t length = std::strlen(choice.choice);
+      const bool named = std::strncmp(choice.text, choice.choice, length) == 0 &&
+                         (choice.text[length] == '\0' || choice.text[length] == ' ');
+      append(line, named ? "%s" : " (%s)", named ? choice.text + length : choice.text);
+    }
+    std::fprintf(stderr, "ERROR: %s=%s is not a choice of this printer: %s\n", name, value, line);
+    return false;
+  }
+  return true;
+}
+
 // Fills `conf` from the job's options over the defaults of the PPD in $PPD.
 // Returns false after an ERROR line when that cannot be done.
 bool job_conf(const char* options_text, Conf* conf) {
@@ -78,9 +123,18 @@ bool job_conf(const char* options_text, Conf* conf) {
                  ppdErrorString(status), line);
     return false;
   }
+  if (!has_options(ppd, ppd_path)) {
+    ppdClose(ppd);
+    return false;
+  }
   ppdMarkDefaults(ppd);
   cups_option_t* options = nullptr;
   const int count = cupsParseOptions(options_text, 0, &options);
+  if (!has_choices(ppd, count, options)) {
+    cupsFreeOptions(count, options);
+    ppdClose(ppd);
+    return false;
+  }
   cupsMarkOptions(ppd, count, options);
 
   const JobChoices choices = {marked(ppd, "PageSize"), marked(ppd, "InputSlot"),
@@ -96,8 +150,26 @@ bool job_conf(const char* options_text, Conf* conf) {
   return fault == CONF_USABLE;
 }
 
-// Runs the interpreter for `conf` on the job in `file`, or on standard input
-// when `file` is null, and waits for it. Returns the exit status.
+// Opens the job file, waiting for a FIFO's writer unless the job is
+// cancelled. Returns the descriptor, or -1 after a message.
+int open_job(const char* file) {
+  int input = -1;
+  do {
+    input = cancelled != 0 ? -1 : open(file, O_RDONLY | O_CLOEXEC);
+  } while (input < 0 && cancelled == 0 && errno == EINTR);
+  if (input >= 0) return input;
+  if (cancelled != 0) {
+    std::fputs("INFO: Job cancelled\n", stderr);
+  } else {
+    std::fprintf(stderr, "ERROR: Unable to open the print file %s: %s\n", file,
+                 std::strerror(errno));
+  }
+  return -1;
+}
+
+// Has gs rasterise the job in `file`, or on standard input when `file` is
+// null, for `conf`, and passes on what it writes while that is the PNG asked
+// for. Returns the exit status.
 int rasterise(const Conf& conf, const char* file) {
   GsArguments arguments;
   compose_gs_arguments(conf, GS_READ_BUFFERED, &arguments);
@@ -107,67 +179,21 @@ int rasterise(const Conf& conf, const char* file) {
                conf.resolution);
   std::fprintf(stderr, "DEBUG: Running %s\n", command);
 
-  const int input = file != nullptr ? open(file, O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
-  if (input < 0) {
-    std::fprintf(stderr, "ERROR: Unable to open the print file %s: %s\n", file,
-                 std::strerror(errno));
-    return 1;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (input != STDIN_FILENO) posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
-  // The interpreter starts with default signals and none blocked, whatever
-  // this filter inherited.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t signals;
-  sigemptyset(&signals);
-  posix_spawnattr_setsigmask(&attributes, &signals);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &signals);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-  // A cancellation waits until the interpreter's process is known.
-  sigset_t term;
-  sigset_t previous;
-  sigemptyset(&term);
-  sigaddset(&term, SIGTERM);
-  sigprocmask(SIG_BLOCK, &term, &previous);
-  pid_t child = 0;
-  int error = 0;
-  if (cancelled == 0) {
-    error = posix_spawnp(&child, "gs", &actions, &attributes,
-                         const_cast<char* const*>(arguments.words), environ);
-    if (error == 0) interpreter = child;
-  }
-  sigprocmask(SIG_SETMASK, &previous, nullptr);
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  if (input != STDIN_FILENO) close(input);
-  if (error != 0) {
-    std::fprintf(stderr, "ERROR: Unable to run gs: %s\n", std::strerror(error));
-    return 1;
-  }
-
-  int status = 0;
-  while (child > 0 && waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) {
-      std::fprintf(stderr, "ERROR: Unable to wait for gs: %s\n", std::strerror(errno));
-      return 1;
-    }
-  }
-  interpreter = 0;
-  if (cancelled != 0) {
+  const int input = file != nullptr ? open_job(file) : STDIN_FILENO;
+  if (input < 0) return 1;
+  int output = STDOUT_FILENO;
+  const GsJob job = {&conf, true, input, gs_write_descriptor, job_cancelled, &output};
+  GsRun run;
+  run_gs_job(job, &run);
+  if (file != nullptr) close(input);
+  char message[GS_MESSAGE_SIZE];
+  if (!describe_gs_run(run, message)) return 0;
+  if (run.outcome == GS_CANCELLED) {
     std::fputs("INFO: Job cancelled\n", stderr);
-    return 1;
+  } else {
+    std::fprintf(stderr, "ERROR: %s\n", message);
   }
-  char failure[GS_FAILURE_SIZE];
-  if (describe_gs_failure(status, false, failure)) {
-    std::fprintf(stderr, "ERROR: %s\n", failure);
-    return 1;
-  }
-  return 0;
+  return 1;
 }
 
 }  // namespace
@@ -201,6 +227,9 @@ int pstoravo_main(int argc, char** argv) {
   action.sa_handler = cancel;
   sigemptyset(&action.sa_mask);
   sigaction(SIGTERM, &action, nullptr);
+  // gs must be waited for, and a printer that goes away fails a write.
+  std::signal(SIGCHLD, SIG_DFL);
+  std::signal(SIGPIPE, SIG_IGN);
 
   Conf conf{};
   if (!job_conf(argv[5], &conf)) return 1;

@@ -2,6 +2,8 @@
 // the paper size, paper source, resolution and colour mode chosen for the job
 // over the queue's PPD defaults. Validation and scaling are the lpd filter's
 // own, and so are the interpreter's words, but for reading the job buffered.
+// A value that is not one of the PPD's choices is refused, and only the PNG
+// images asked for leave the filter.
 
 #ifndef RAVO_CUPS_PSTORAVO_H_
 #define RAVO_CUPS_PSTORAVO_H_

@@ -50,8 +50,10 @@ int copy_job() {
 }
 
 // Turns the shell's outcome, as `system` reports it, into the filter's exit
-// status: 0 when the interpreter succeeded, else 1 after one line saying what
-// went wrong. A job that did not print must not look printed to the spooler.
+// status: 0 when the interpreter succeeded, else, after one line saying what
+// went wrong, 3 when the interpreter refused the job itself, and 1 otherwise.
+// A job that did not print must not look printed to the spooler, and a broken
+// one must be removed rather than printed again from its first page.
 int rasteriser_status(int outcome) {
   if (outcome == -1) {
     static_cast<void>(std::fprintf(stderr, "rasterising : the shell could not be started (%s)\n",
@@ -61,7 +63,7 @@ int rasteriser_status(int outcome) {
   char failure[GS_FAILURE_SIZE];
   if (!describe_gs_failure(outcome, true, failure)) return 0;
   static_cast<void>(std::fprintf(stderr, "rasterising : %s\n", failure));
-  return 1;
+  return gs_refused_job(outcome, true) ? 3 : 1;
 }
 
 }  // namespace
@@ -98,6 +100,8 @@ int filter_main() {
   if (!classify_job(STDIN_FILENO, &postscript)) return 1;
   if (!postscript) return copy_job();
 
+  // With SIGCHLD ignored, the shell's end could not be waited for.
+  static_cast<void>(std::signal(SIGCHLD, SIG_DFL));
   Conf conf;
   if (read_conf(&conf) != 0) conf = Def_Conf;
   return rasteriser_status(run_gs(&conf));

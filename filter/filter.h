@@ -41,9 +41,10 @@ bool classify_job(int fd, bool* postscript);
 // fails, 1 after one line on standard error naming the failure.
 int pass_through(FILE* in, FILE* out);
 
-// Handles the job on standard input and returns the exit status: 1 when
-// standard input cannot be mapped, a pass-through loses data or the
-// interpreter could not be run or failed, else 0.
+// Handles the job on standard input and returns the exit status: 3 when the
+// interpreter refused the job as broken; 1 when standard input cannot be
+// mapped, a pass-through loses data, or the interpreter could not be run or
+// was killed; else 0.
 int filter_main();
 
 #endif  // RAVO_FILTER_FILTER_H_

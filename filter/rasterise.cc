@@ -25,6 +25,14 @@ static_assert(LONGEST_COMMAND == 133 && LONGEST_COMMAND < COMMAND_SIZE);
 // gs, -r, -g, the options, device, output, input, -c, quit and the null.
 static_assert(3 + OPTION_COUNT + 6 <= GS_MAX_WORDS);
 
+// The signal that ended gs, or 0; through the shell, a status of 128 plus a
+// signal's number says that signal ended it.
+int ending_signal(int wait_status, bool through_shell) {
+  if (WIFSIGNALED(wait_status)) return WTERMSIG(wait_status);
+  const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 0;
+  return through_shell && status > 128 && status < 128 + NSIG ? status - 128 : 0;
+}
+
 }  // namespace
 
 void compose_gs_arguments(const Conf& conf, const char* input, GsArguments* arguments) {
@@ -64,10 +72,15 @@ size_t join_gs_arguments(const GsArguments& arguments, char* command) {
   return length;
 }
 
+bool gs_refused_job(int wait_status, bool through_shell) {
+  if (!WIFEXITED(wait_status) || ending_signal(wait_status, through_shell) != 0) return false;
+  const int status = WEXITSTATUS(wait_status);
+  return status != 0 && !(through_shell && (status == 126 || status == 127));
+}
+
 bool describe_gs_failure(int wait_status, bool through_shell, char* text) {
-  int signal_number = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;
+  const int signal_number = ending_signal(wait_status, through_shell);
   const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 0;
-  if (through_shell && status > 128 && status < 128 + NSIG) signal_number = status - 128;
   if (signal_number != 0) {
     static_cast<void>(std::snprintf(text, GS_FAILURE_SIZE, "gs was ended by signal %d (%s)",
                                     signal_number, strsignal(signal_number)));

@@ -51,6 +51,10 @@ size_t format_gs_command(const Conf& conf, char* command);
 inline constexpr size_t GS_FAILURE_SIZE = 96;
 bool describe_gs_failure(int wait_status, bool through_shell, char* text);
 
+// Whether the interpreter ran and exited with a status of its own other than
+// 0, which it does for a broken job, read as describe_gs_failure reads it.
+bool gs_refused_job(int wait_status, bool through_shell);
+
 extern "C" {
 
 // Runs the interpreter for `conf` through the shell, waits for it, and returns

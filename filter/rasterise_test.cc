@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <string>
 
@@ -34,6 +35,39 @@ TEST(FormatGsCommand, OneCommandPerInkWithThePageInPixels) {
     EXPECT_EQ(std::string(command), c.expected);
     EXPECT_EQ(length, c.expected.size());
     EXPECT_EQ(command[COMMAND_SIZE], '#');
+  }
+}
+
+// The shell's codes (126, 127, 128 + a signal's number) mean nothing from gs
+// run directly; only a plain exit status is the job's refusal.
+TEST(DescribeGsFailure, ReadsTheShellsCodesOnlyThroughAShell) {
+  constexpr int EXIT = 256;  // the wait status of exit status 1
+  const struct {
+    int wait_status;
+    const char* through_shell;  // null: success
+    const char* direct;
+  } cases[] = {
+      {0, nullptr, nullptr},
+      {1 * EXIT, "gs exited with status 1", "gs exited with status 1"},
+      {126 * EXIT, "gs could not be run", "gs exited with status 126"},
+      {127 * EXIT, "gs was not found", "gs exited with status 127"},
+      {128 * EXIT, "gs exited with status 128", "gs exited with status 128"},
+      {130 * EXIT, "gs was ended by signal 2 (Interrupt)", "gs exited with status 130"},
+      {(128 + NSIG - 1) * EXIT, "gs was ended by signal 64 (Real-time signal 30)",
+       "gs exited with status 192"},
+      {(128 + NSIG) * EXIT, "gs exited with status 193", "gs exited with status 193"},
+      {SIGKILL, "gs was ended by signal 9 (Killed)", "gs was ended by signal 9 (Killed)"},
+  };
+  for (const auto& c : cases) {
+    for (const bool shell : {true, false}) {
+      SCOPED_TRACE(std::to_string(c.wait_status) + (shell ? " through the shell" : " directly"));
+      const char* expected = shell ? c.through_shell : c.direct;
+      char text[GS_FAILURE_SIZE] = "";
+      EXPECT_EQ(describe_gs_failure(c.wait_status, shell, text), expected != nullptr);
+      EXPECT_STREQ(text, expected != nullptr ? expected : "");
+      EXPECT_EQ(gs_refused_job(c.wait_status, shell),
+                expected != nullptr && std::string(expected).starts_with("gs exited"));
+    }
   }
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -133,22 +134,38 @@ TEST_F(FilterTest, ClassifiesByTheFirstBytesAndReadsFromThePosition) {
 TEST_F(FilterTest, AnInterpreterThatFailsFailsTheJob) {
   const std::string empty_dir = scratch_dir() + "/no-programs";
   mkdir(empty_dir.c_str(), 0755);
+  // A broken job exits 3, which has the spooler remove it rather than print
+  // it again; what may pass when retried exits 1.
   const struct {
     FilterRun run;
+    int status;
     const char* message;
   } cases[] = {
-      {{.environment = {{"RAVO_FAKE_GS_STATUS", "3"}}}, "rasterising : gs exited with status 3\n"},
+      {{.environment = {{"RAVO_FAKE_GS_STATUS", "1"}}},
+       3,
+       "rasterising : gs exited with status 1\n"},
+      {{.environment = {{"RAVO_FAKE_GS_STATUS", "3"}}},
+       3,
+       "rasterising : gs exited with status 3\n"},
       {{.environment = {{"RAVO_FAKE_GS_SIGNAL", "KILL"}}},
+       1,
        "rasterising : gs was ended by signal 9 (Killed)\n"},
-      {{.search_path = empty_dir}, "rasterising : gs was not found\n"},
+      {{.search_path = empty_dir}, 1, "rasterising : gs was not found\n"},
   };
   for (auto c : cases) {
     SCOPED_TRACE(c.message);
     c.run.job = POSTSCRIPT_JOB;
     const FilterResult got = filter(c.run);
-    EXPECT_EQ(got.status, 1);
+    EXPECT_EQ(got.status, c.status);
     EXPECT_TRUE(got.messages.ends_with(c.message)) << got.messages;
   }
+}
+
+TEST_F(FilterTest, AnIgnoredChildSignalIsRestoredForTheInterpreter) {
+  const FilterResult got = filter(FilterRun{.job = POSTSCRIPT_JOB, .ignored_signals = {SIGCHLD}});
+  EXPECT_EQ(got.status, 0);
+  EXPECT_EQ(got.messages, NO_SETTINGS);
+  EXPECT_EQ(read_file(log_dir_ + "/signals"), "Blk 00000000\nIgn 00000000\n");
 }
 
 TEST_F(FilterTest, LostOutputIsAFailure) {

@@ -108,7 +108,7 @@ TEST_F(GhostscriptTest, TheJobsOwnTextGoesToTheLogNotThePrinter) {
 
 TEST_F(GhostscriptTest, ABrokenJobFailsWithTheReasonInTheLog) {
   const FilterResult got = run_filter(FilterRun{.job = "%!PS\nundefinedthing\n"});
-  EXPECT_EQ(got.status, 1);
+  EXPECT_EQ(got.status, 3);
   EXPECT_EQ(got.output, "");
   EXPECT_NE(got.messages.find("/undefined in undefinedthing"), std::string::npos) << got.messages;
   EXPECT_TRUE(got.messages.ends_with("rasterising : gs exited with status 1\n")) << got.messages;

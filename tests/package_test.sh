@@ -40,10 +40,15 @@ share/doc/printer-driver-ravo/changelog.gz
 share/doc/printer-driver-ravo/copyright
 share/man/man8/pstoravo.8.gz
 share/ppd/ravo/marven-jetto-412_519.ppd"
+app_files="bin/ravo-printer-app
+lib/systemd/system/ravo-printer-app.service
+share/doc/ravo-printer-app/changelog.gz
+share/doc/ravo-printer-app/copyright
+share/man/man1/ravo-printer-app.1.gz"
 
 # cmake --install
 if cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1; then
-  expect "installed files" "$(printf '%s\n%s\n' "$lpd_files" "$cups_files" | sort)" "$(cd "$work/prefix" && find . -type f | sed 's|^\./||' | sort)"
+  expect "installed files" "$(printf '%s\n%s\n%s\n' "$lpd_files" "$cups_files" "$app_files" | sort)" "$(cd "$work/prefix" && find . -type f | sed 's|^\./||' | sort)"
   sh "$source/tests/symbols.sh" "$work/prefix/libexec/filters/ravofilter" >/dev/null &&
     pass || fail "the installed filter lacks global names (stripped?)"
 else
@@ -65,6 +70,8 @@ if (cd "$build" && cpack -G DEB -B "$work/package") >"$work/cpack.log" 2>&1; the
   }
   check_package printer-driver-ravo "ghostscript, cups-core-drivers, cups-filters, libc6, libcups2" \
     "CUPS driver for the Marven Jetto 412_519" "$cups_files"
+  check_package ravo-printer-app "ghostscript, libc6, libcups2, libpappl1, libpng16-16" \
+    "IPP Everywhere Printer Application for the Marven Jetto 412_519" "$app_files"
   check_package ravo "ghostscript, libc6" "print filter for the Marven Jetto 412_519" "$lpd_files"
   dpkg-deb -x "$deb" "$work/unpacked"
   sh "$source/tests/symbols.sh" "$work/unpacked/usr/libexec/filters/ravofilter" --stripped \

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Prints through a real lpd queue whose input filter is the built ravofilter:
 # a PostScript job must reach the printer as a PNG of the configured size and
-# colour mode, and a text job unchanged.
+# colour mode, a text job unchanged, and a broken job must run the filter once
+# and leave the queue.
 #
 # Usage: queue_test.sh RAVOFILTER EXAMPLES-DIR LPR-ROOT
 #
@@ -130,5 +131,14 @@ wait_for_job
 if cmp -s "$text" "$device"; then same=unchanged; else same=changed; fi
 check "text job" unchanged "$same"
 check "filter log" "" "$(cat "$log")"
+
+# A job that breaks after its first page runs the filter once, and is removed:
+# its first page is not printed again.
+: >"$device"
+printf '%%!PS\nshowpage\nundefinedthing\n' >"$work/broken.ps"
+lpr -P "$queue" "$work/broken.ps"
+wait_for_job
+check "broken job: pages" 1 "$(grep -a -c IEND "$device")"
+check "broken job: runs" 1 "$(grep -c 'rasterising : gs exited with status 1' "$log")"
 
 finish

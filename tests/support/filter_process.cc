@@ -64,30 +64,31 @@ FilterResult run_filter(const FilterRun& run) {
 
   const pid_t child = fork();
   if (child == 0) {
-    const int input = open_input(run, job_path);
+    const int input = run.input == Input::CLOSED ? 0 : open_input(run, job_path);
     const int output = open_output(run, output_path);
     const int messages = open(messages_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (input < 0 || output < 0 || messages < 0) fail_in_child("opening the filter's streams");
     if (dup2(input, 0) < 0 || dup2(output, 1) < 0 || dup2(messages, 2) < 0) fail_in_child("dup2");
-    // The filter starts with default signal dispositions, as a spooler gives it.
+    if (run.input == Input::CLOSED) close(0);
+    // The filter starts with default signal dispositions, as a spooler gives
+    // it, but for those the test chooses to ignore.
     std::signal(SIGPIPE, SIG_DFL);
     std::signal(SIGXFSZ, SIG_DFL);
+    for (const int number : run.ignored_signals) std::signal(number, SIG_IGN);
     const rlimit limit{run.file_size_limit, run.file_size_limit};
     if (run.file_size_limit > 0 && setrlimit(RLIMIT_FSIZE, &limit) != 0) fail_in_child("setrlimit");
     if (!run.search_path.empty()) setenv("PATH", run.search_path.c_str(), 1);
     for (const auto& [name, value] : run.environment) setenv(name.c_str(), value.c_str(), 1);
-    if (run.wrapper.empty()) {
-      execl(RAVOFILTER_PATH, "ravofilter", static_cast<char*>(nullptr));
-    } else {
-      std::vector<char*> words;
-      for (const std::string& word : run.wrapper) words.push_back(const_cast<char*>(word.c_str()));
-      words.push_back(const_cast<char*>(RAVOFILTER_PATH));
-      words.push_back(nullptr);
-      execv(words[0], words.data());
-    }
-    fail_in_child("exec " RAVOFILTER_PATH);
+    std::vector<char*> words;
+    for (const std::string& word : run.wrapper) words.push_back(const_cast<char*>(word.c_str()));
+    if (run.command.empty()) words.push_back(const_cast<char*>(RAVOFILTER_PATH));
+    for (const std::string& word : run.command) words.push_back(const_cast<char*>(word.c_str()));
+    words.push_back(nullptr);
+    execv(words[0], words.data());
+    fail_in_child("exec");
   }
 
+  if (child > 0 && run.while_running) run.while_running(child);
   FilterResult result;
   int wait_status = 0;
   if (child > 0 && waitpid(child, &wait_status, 0) == child && WIFEXITED(wait_status)) {

@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,7 +18,7 @@ namespace ravo_test {
 // to run every filter under.
 std::vector<std::string> wrapper_from_environment();
 
-enum class Input { JOB_FILE, PIPE, DEV_NULL };
+enum class Input { JOB_FILE, PIPE, DEV_NULL, CLOSED };
 // Standard output goes to a file, or to a pipe whose reader has gone away.
 enum class Output { FILE, CLOSED_PIPE };
 
@@ -30,6 +31,11 @@ struct FilterRun {
   rlim_t file_size_limit = 0;  // bytes the filter may write to a file; 0: no limit
   std::string search_path;     // PATH for the filter; empty: unchanged
   std::vector<std::pair<std::string, std::string>> environment;
+  std::vector<int> ignored_signals;  // ignored when the filter starts
+  // Another filter, with its arguments after its name; empty: ravofilter.
+  std::vector<std::string> command;
+  // Called with the filter's process ID once it has started.
+  std::function<void(pid_t)> while_running;
   // A program, with its arguments, that runs the filter; its first word is
   // an absolute path.
   std::vector<std::string> wrapper = wrapper_from_environment();

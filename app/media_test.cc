@@ -1,0 +1,101 @@
+#include "app/media.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+pappl_media_col_t job_col(const char* source, int margin, const char* size_name) {
+  pappl_media_col_t col{};
+  std::snprintf(col.source, sizeof col.source, "%s", source);
+  std::snprintf(col.size_name, sizeof col.size_name, "%s", size_name);
+  col.left_margin = col.right_margin = col.top_margin = col.bottom_margin = margin;
+  return col;
+}
+
+TEST(MediaTest, ResolvesSourceMarginsAndSizeToATableRow) {
+  struct Case {
+    const char* source;
+    int margin;
+    const char* size;
+    const char* table;  // null: no such source
+    const char* row;    // null: the table lacks the size
+    int width;          // of the row, 1/360 inch
+  };
+  const Case cases[] = {
+      {"auto", 296, "iso_a4_210x297mm", "AUTO", "A4", 2976},
+      {"", 296, "iso_a4_210x297mm", "AUTO", "A4", 2976},
+      {"auto", 0, "iso_a4_210x297mm", "TAUTO", "A4", 2976},
+      {"main-roll", 296, "na_index-4x6_4x6in", "ROLL", "4X6", 1417},
+      {"auto", 296, "na_index-4x6_4x6in", "AUTO", "4X6FULL", 1440},
+      {"main-roll", 0, "oe_photo-l_3.5x5in", "TROLL", "L", 1261},
+      {"main-roll", 296, "oe_photo-l_3.5x5in", "ROLL", "L", 1260},
+      {"auto", 0, "iso_a3_297x420mm", "TAUTO", nullptr, 0},
+      {"auto", 296, "custom_name-card_55x89mm", "AUTO", nullptr, 0},
+      {"tray-2", 296, "iso_a4_210x297mm", nullptr, nullptr, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.source) + " " + c.size + " margin " + std::to_string(c.margin));
+    const JobMedia media = resolve_media(job_col(c.source, c.margin, c.size));
+    if (c.table == nullptr) {
+      EXPECT_EQ(media.source, nullptr);
+      continue;
+    }
+    ASSERT_NE(media.source, nullptr);
+    EXPECT_STREQ(media.source, c.table);
+    if (c.row == nullptr) {
+      EXPECT_EQ(media.row, nullptr);
+      continue;
+    }
+    ASSERT_NE(media.row, nullptr);
+    EXPECT_STREQ(media.row->name, c.row);
+    EXPECT_EQ(media.row->width, c.width);
+  }
+}
+
+TEST(MediaTest, ResolvesASizeWithoutANameByItsDimensions) {
+  pappl_media_col_t col = job_col("auto", 296, "");
+  col.size_width = 21000;
+  col.size_length = 29700;
+  const JobMedia media = resolve_media(col);
+  ASSERT_NE(media.row, nullptr);
+  EXPECT_STREQ(media.row->name, "A4");
+}
+
+TEST(MediaTest, NamesTheSizeTheSourceAndWhatItTakes) {
+  char text[512];
+  describe_unfeedable(job_col("main-roll", 0, "iso_a3_297x420mm"), text, sizeof text);
+  EXPECT_STREQ(text,
+               "Size iso_a3_297x420mm cannot be fed from main-roll without margins, which takes "
+               "A4, Postcard, 4 x 6 in, L (89 x 127 mm), Name Card");
+  describe_unfeedable(job_col("auto", 296, "custom_name-card_55x89mm"), text, 40);
+  EXPECT_EQ(std::strlen(text), 39u);
+}
+
+TEST(MediaTest, DescribesLandscapeSizesPortraitWithTheirTableMargins) {
+  pappl_media_col_t col;
+  ASSERT_TRUE(fill_media_col(*call_paper_conf("AUTO", "ENV10"), "auto", false, &col));
+  EXPECT_STREQ(col.size_name, "na_number-10_4.125x9.5in");
+  EXPECT_EQ(col.size_width, 10477);
+  EXPECT_EQ(col.size_length, 24130);
+  EXPECT_EQ(col.left_margin, 296);
+  ASSERT_TRUE(fill_media_col(*call_paper_conf("AUTO", "A4"), "auto", false, &col));
+  EXPECT_EQ(col.bottom_margin, 1397);  // 4209 - 3969 - 42 of 1/360 inch
+  ASSERT_TRUE(fill_media_col(*call_paper_conf("TROLL", "L"), "main-roll", true, &col));
+  EXPECT_TRUE(is_borderless(col));
+  EXPECT_STREQ(col.source, "main-roll");
+}
+
+TEST(MediaTest, ListsEachPwgNameOnceAndPwgKnowsThemAll) {
+  const char* names[PAPPL_MAX_MEDIA];
+  const size_t count = collect_pwg_names(names, PAPPL_MAX_MEDIA);
+  EXPECT_EQ(count, 32u);  // 33 keywords; 4X6 and 4X6FULL share a name
+  for (size_t i = 0; i < count; ++i) {
+    EXPECT_NE(pwgMediaForPWG(names[i]), nullptr) << names[i];
+    for (size_t j = 0; j < i; ++j) EXPECT_STRNE(names[i], names[j]);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,130 @@
+#include "app/png_writer.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Decoded {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  bool grey = false;
+  std::vector<uint8_t> pixels;
+};
+
+bool append(void* context, const void* data, size_t size) {
+  static_cast<std::string*>(context)->append(static_cast<const char*>(data), size);
+  return true;
+}
+
+bool refuse(void* /*context*/, const void* /*data*/, size_t /*size*/) { return false; }
+
+Decoded decode(const std::string& png) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  Decoded out;
+  if (png_image_begin_read_from_memory(&image, png.data(), png.size()) == 0) return out;
+  out.grey = (image.format & PNG_FORMAT_FLAG_COLOR) == 0;
+  out.width = image.width;
+  out.height = image.height;
+  out.pixels.resize(PNG_IMAGE_SIZE(image));
+  png_image_finish_read(&image, nullptr, out.pixels.data(), 0, nullptr);
+  return out;
+}
+
+// Encodes a page of `in` whose every line is `line`, `lines` of them.
+std::string encode(const InputPage& in, const std::vector<uint8_t>& line, uint32_t lines,
+                   const OutputPage& page) {
+  std::string png;
+  PngWriter writer;
+  EXPECT_TRUE(writer.start(in, page, PngSink{append, &png}));
+  for (uint32_t y = 0; y < lines; ++y) EXPECT_TRUE(writer.line(line.data()));
+  EXPECT_TRUE(writer.finish());
+  return png;
+}
+
+TEST(PngWriterTest, GivesExactlyThePageSizeCroppingOrPaddingWithWhite) {
+  struct Case {
+    const char* name;
+    InputPage in;
+    std::vector<uint8_t> line;
+    OutputPage page;
+    std::vector<uint8_t> first_row;  // of the output
+    std::vector<uint8_t> last_row;
+  };
+  const Case cases[] = {
+      {"narrower and shorter, padded",
+       {LineFormat::RGB8, 1, 1},
+       {10, 20, 30},
+       {2, 2, false, 1},
+       {10, 20, 30, 255, 255, 255},
+       {255, 255, 255, 255, 255, 255}},
+      {"wider and taller, cropped",
+       {LineFormat::RGB8, 3, 4},
+       {1, 2, 3, 4, 5, 6, 7, 8, 9},
+       {2, 2, false, 1},
+       {1, 2, 3, 4, 5, 6},
+       {1, 2, 3, 4, 5, 6}},
+      {"colour to grey",
+       {LineFormat::RGB8, 2, 1},
+       {255, 0, 0, 0, 0, 255},
+       {2, 1, true, 1},
+       {77, 29},
+       {77, 29}},
+      {"grey to colour", {LineFormat::GREY8, 1, 1}, {7}, {1, 1, false, 1}, {7, 7, 7}, {7, 7, 7}},
+      {"16-bit grey keeps the high byte",
+       {LineFormat::GREY16, 1, 1},
+       {0x12, 0x34},
+       {1, 1, true, 9},
+       {0x12},
+       {0x12}},
+      {"8-bit black inverted",
+       {LineFormat::BLACK8, 2, 1},
+       {0, 255},
+       {2, 1, true, 1},
+       {255, 0},
+       {255, 0}},
+      {"1-bit black",
+       {LineFormat::BLACK1, 3, 1},
+       {0xA0},
+       {3, 1, true, 1},
+       {0, 255, 0},
+       {0, 255, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Decoded out = decode(encode(c.in, c.line, c.in.height, c.page));
+    ASSERT_EQ(out.width, c.page.width);
+    ASSERT_EQ(out.height, c.page.height);
+    EXPECT_EQ(out.grey, c.page.grey);
+    const size_t row = out.pixels.size() / out.height;
+    EXPECT_EQ(std::vector<uint8_t>(out.pixels.begin(), out.pixels.begin() + row), c.first_row);
+    EXPECT_EQ(std::vector<uint8_t>(out.pixels.end() - row, out.pixels.end()), c.last_row);
+  }
+}
+
+TEST(PngWriterTest, TurnsAPortraitPageOntoALandscapeSizeAnticlockwise) {
+  // Two columns by three lines: left column black, right column white.
+  const InputPage in{LineFormat::GREY8, 2, 3};
+  const OutputPage page{3, 2, true, 1};
+  ASSERT_TRUE(needs_turn(in, page));
+  const Decoded out = decode(encode(in, {0, 255}, 3, page));
+  ASSERT_EQ(out.width, 3u);
+  ASSERT_EQ(out.height, 2u);
+  // The right column becomes the top row.
+  EXPECT_EQ(out.pixels, (std::vector<uint8_t>{255, 255, 255, 0, 0, 0}));
+}
+
+TEST(PngWriterTest, ReportsASinkThatRefuses) {
+  PngWriter writer;
+  const uint8_t line[3] = {0, 0, 0};
+  const bool started = writer.start({LineFormat::RGB8, 1, 1}, {1, 1, false, 1}, {refuse, nullptr});
+  const bool finished = started && writer.line(line) && writer.finish();
+  EXPECT_FALSE(finished);
+  EXPECT_TRUE(writer.failed());
+}
+
+}  // namespace

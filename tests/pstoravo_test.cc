@@ -1,0 +1,192 @@
+// pstoravo run directly as CUPS runs it: arguments, $PPD, the job on standard
+// input or in a file, and a stand-in gs first on PATH that records what it
+// was given; then with the real gs on jobs that try to print something else.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/files.h"
+#include "tests/support/filter_process.h"
+#include "tests/support/private_etc.h"
+
+namespace ravo_test {
+namespace {
+
+const std::string JOB = "%!PS\nshowpage\n";
+const std::string LOG = scratch_dir() + "/pstoravo-gs";
+
+// The PPD with the lines that match `from` replaced by `to`, or cut short.
+std::string altered_ppd(const std::string& name, const std::string& from, const std::string& to,
+                        size_t length = std::string::npos) {
+  std::string ppd = read_file(RAVO_PPD).substr(0, length);
+  if (!from.empty()) ppd.replace(ppd.find(from), from.size(), to);
+  return write_scratch_file(name, ppd);
+}
+
+// The words gs was given that say what it makes and how it reads.
+std::string gs_words() {
+  std::istringstream in(read_file(LOG + "/args"));
+  std::string words;
+  for (std::string word; std::getline(in, word);) {
+    if (word.starts_with("-r") || word.starts_with("-g") || word.starts_with("-sDEVICE") ||
+        word == "-_" || word == "-") {
+      words += (words.empty() ? "" : " ") + word;
+    }
+  }
+  return words;
+}
+
+pid_t gs_pid() { return std::atoi(read_file(LOG + "/pid").c_str()); }
+
+bool running(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string ignored;
+  char state = 'X';
+  stat >> ignored >> ignored >> state;
+  return stat && state != 'Z';
+}
+
+// Sends `signal_number` to the filter alone once gs runs, or after a while.
+std::function<void(pid_t)> send(int signal_number, bool once_gs_runs = true) {
+  return [=](pid_t filter) {
+    for (int tries = 0; tries < (once_gs_runs ? 500 : 30) && (!once_gs_runs || gs_pid() == 0);
+         ++tries)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(filter, signal_number);
+  };
+}
+
+const std::string DEFAULT_WORDS = "-r360 -g2976x4209 -sDEVICE=png16m -_";
+const std::string NOT_RUN;
+
+struct Case {
+  const char* label;
+  std::vector<std::string> options_and_file;  // argv[5] and on
+  int status;                                 // -1: killed
+  std::string words;                          // NOT_RUN: gs is not run
+  std::string message;                        // what the messages hold
+  FilterRun run = {};                         // input, the stand-in's settings, signals
+  std::string ppd = RAVO_PPD;                 // empty: $PPD unset
+};
+
+TEST(Pstoravo, CalledAsCupsCallsIt) {
+  const std::string fifo = scratch_dir() + "/fifo";
+  mkfifo(fifo.c_str(), 0600);
+  const std::string file = write_scratch_file("job.ps", JOB);
+  const auto stand_in = [](const char* name, const char* value) {
+    return FilterRun{.environment = {{name, value}}};
+  };
+  const auto hang_and = [](int signal_number) {
+    return FilterRun{.environment = {{"RAVO_FAKE_GS_HANG", "1"}},
+                     .while_running = send(signal_number)};
+  };
+  // clang-format off
+  const Case cases[] = {
+      {"defaults", {""}, 0, DEFAULT_WORDS, ""},
+      {"A6 grey at 180 dpi", {"PageSize=A6 ColorModel=Gray Resolution=180dpi"}, 0, "-r180 -g744x1049 -sDEVICE=pnggray -_", ""},
+      {"IPP media and colour mode", {"media=iso_a5_148x210mm print-color-mode=monochrome"}, 0, "-r360 -g2098x2976 -sDEVICE=pnggray -_", ""},
+      {"a file, standard input closed", {"", file}, 0, DEFAULT_WORDS, "", {.input = Input::CLOSED}},
+      {"signals ignored", {""}, 0, DEFAULT_WORDS, "", {.ignored_signals = {SIGCHLD, SIGPIPE, SIGHUP, SIGTERM}}},
+      {"usage", {}, 1, NOT_RUN, "Usage: "},
+      {"no PPD", {""}, 1, NOT_RUN, "ERROR: No PPD file", {}, ""},
+      {"a truncated PPD", {""}, 1, NOT_RUN, "lacks these options: InputSlot Resolution ColorModel\n", {},
+       altered_ppd("short.ppd", "", "", 5000)},
+      {"a size the source lacks", {"PageSize=NC"}, 1, NOT_RUN, "printed: the paper source does not take this paper size\n"},
+      {"a colour mode not RGB or Gray", {"ColorModel=CMYK"}, 1, NOT_RUN, "printed: the colour mode is neither RGB nor Gray\n", {},
+       altered_ppd("cmyk.ppd", "*ColorModel Gray", "*ColorModel CMYK")},
+      {"a resolution not in dpi", {"Resolution=fine"}, 1, NOT_RUN, "printed: the resolution is not a number of dots per inch\n", {},
+       altered_ppd("fine.ppd", "*Resolution 180dpi", "*Resolution fine")},
+      {"a size the PPD lacks", {"PageSize=Letter"}, 1, NOT_RUN, "ERROR: PageSize=Letter is not a choice of this printer: A4, A5, "},
+      {"a custom size", {"PageSize=Custom.100x200"}, 1, NOT_RUN, ", A3+ (Super A3), B5 (JIS), B4 (JIS), PC (Postcard), "},
+      {"a resolution the PPD lacks", {"Resolution=1200dpi"}, 1, NOT_RUN, "ERROR: Resolution=1200dpi is not a choice of this printer: 180dpi (180 dpi), "},
+      {"a source the PPD lacks", {"InputSlot=Tray9"}, 1, NOT_RUN, "ERROR: InputSlot=Tray9 is not a choice of this printer: AUTO (Sheet Feeder), "},
+      {"a colour mode the PPD lacks", {"ColorModel=CMYK"}, 1, NOT_RUN, "ERROR: ColorModel=CMYK is not a choice of this printer: RGB (Color), Gray (Grayscale)\n"},
+      {"gs fails", {""}, 1, DEFAULT_WORDS, "ERROR: gs exited with status 1\n", stand_in("RAVO_FAKE_GS_STATUS", "1")},
+      {"gs exits 130", {""}, 1, DEFAULT_WORDS, "ERROR: gs exited with status 130\n", stand_in("RAVO_FAKE_GS_STATUS", "130")},
+      {"gs is killed", {""}, 1, DEFAULT_WORDS, "ERROR: gs was ended by signal 9 (Killed)\n", stand_in("RAVO_FAKE_GS_SIGNAL", "KILL")},
+      {"gs is missing", {""}, 1, NOT_RUN, "ERROR: gs was not found\n", {.search_path = "/nonexistent"}},
+      {"gs writes something else", {""}, 1, DEFAULT_WORDS, "ERROR: gs wrote something other than the expected PNG images",
+       stand_in("RAVO_FAKE_GS_OUTPUT", "png+text")},
+      {"cancelled", {""}, 1, DEFAULT_WORDS, "INFO: Job cancelled\n", hang_and(SIGTERM)},
+      {"the filter killed", {""}, -1, DEFAULT_WORDS, "", hang_and(SIGKILL)},
+      {"cancelled opening a FIFO", {"", fifo}, 1, NOT_RUN, "INFO: Job cancelled\n", {.while_running = send(SIGTERM, false)}},
+  };
+  // clang-format on
+  for (Case c : cases) {
+    SCOPED_TRACE(c.label);
+    std::filesystem::remove_all(LOG);
+    mkdir(LOG.c_str(), 0755);
+    c.run.job = JOB;
+    c.run.wrapper = {};
+    c.run.command = {PSTORAVO_PATH, "1", "user", "title", "1"};
+    c.run.command.insert(c.run.command.end(), c.options_and_file.begin(), c.options_and_file.end());
+    if (c.run.search_path.empty())
+      c.run.search_path = std::string(FAKE_GS_DIR) + ":" + std::getenv("PATH");
+    c.run.environment.emplace_back("RAVO_FAKE_GS_LOG", LOG);
+    c.run.environment.insert(c.run.environment.begin(), {"RAVO_FAKE_GS_OUTPUT", "png"});
+    if (!c.ppd.empty()) c.run.environment.emplace_back("PPD", c.ppd);
+    const FilterResult got = run_filter(c.run);
+
+    EXPECT_EQ(got.status, c.status);
+    EXPECT_EQ(gs_words(), c.words);
+    EXPECT_NE(got.messages.find(c.message), std::string::npos) << got.messages;
+    if (!c.words.empty()) {
+      EXPECT_EQ(read_file(LOG + "/job"), JOB);
+      EXPECT_EQ(read_file(LOG + "/signals"), "Blk 00000000\nIgn 00000000\n");
+    }
+    if (c.status == 0) {
+      EXPECT_TRUE(got.output.starts_with("\x89PNG")) << got.output;
+    }
+    EXPECT_EQ(got.output.find("text"), std::string::npos);
+    // gs ends with its filter.
+    const pid_t gs = gs_pid();
+    for (int tries = 0; gs > 0 && running(gs) && tries < 100; ++tries)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(gs > 0 && running(gs));
+    if (gs > 0 && running(gs)) kill(gs, SIGKILL);
+  }
+}
+
+// A job that switches gs to a device writing something else to standard
+// output, from its first page or after one: nothing but whole PNG images of
+// the size asked for reaches the printer.
+TEST(Pstoravo, PassesOnNothingButThePngAskedFor) {
+  RAVO_REQUIRE(std::system("command -v gs >/dev/null 2>&1") == 0, "gs is not installed");
+  for (const std::string device : {"txtwrite", "pdfwrite", "pxlcolor"}) {
+    for (const std::string first_page : {"", "showpage\n"}) {
+      SCOPED_TRACE(device + (first_page.empty() ? "" : " after a page"));
+      const FilterResult got = run_filter({
+          .job = "%!PS\n" + first_page + "mark /OutputFile (-) (" + device +
+                 ") finddevice putdeviceprops setdevice\n"
+                 "/Courier findfont 12 scalefont setfont 9 9 moveto (switched) show showpage\n",
+          .environment = {{"PPD", RAVO_PPD}},
+          .command = {PSTORAVO_PATH, "1", "user", "title", "1", "PageSize=A6 Resolution=180dpi"},
+          .wrapper = {},
+      });
+      EXPECT_EQ(got.status, 1);
+      EXPECT_NE(got.messages.find("ERROR: gs wrote something other than the expected PNG images"),
+                std::string::npos)
+          << got.messages;
+      // A page and what followed may have come in one read, which is held back.
+      const bool one_png = got.output.starts_with("\x89PNG") &&
+                           got.output.ends_with("IEND\xae\x42\x60\x82") &&
+                           got.output.find("\x89PNG", 1) == std::string::npos;
+      EXPECT_TRUE(got.output.empty() || (!first_page.empty() && one_png)) << got.output.size();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ravo_test
