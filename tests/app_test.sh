@@ -262,7 +262,7 @@ PostScript, name card from the roll|page.ps|completed: 1 x 1261x779 colour|media
 PostScript that writes to stdout|chatty.ps|completed: 1 x 744x1049 colour|$a6
 PWG raster, borderless L from the roll|colour.pwg|completed: 1 x 1261x1800 colour|media=oe_photo-l_3.5x5in source=main-roll borderless
 PWG raster, grey A6 at 180 dpi|grey.pwg|completed: 1 x 744x1049 grey|$a6 mode=monochrome
-Apple raster, A6|page.urf|completed: 1 x 1488x2098 colour|media=iso_a6_105x148mm
+Apple raster, A6, two copies|page.urf|completed: 2 x 1488x2098 colour|media=iso_a6_105x148mm copies=2
 JPEG, L grey|page.jpg|completed: 1 x 1260x1800 grey|media=oe_photo-l_3.5x5in mode=monochrome
 PNG, 4 x 6 in from the roll at 180 dpi|page.png|completed: 1 x 708x1080 colour|media=na_index-4x6_4x6in source=main-roll res=180
 CASES
