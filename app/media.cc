@@ -1,6 +1,7 @@
 #include "app/media.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "paper/size_names.h"
@@ -32,6 +33,22 @@ const char* pwg_name_of(const pappl_media_col_t& col) {
   if (col.size_name[0] != '\0') return col.size_name;
   const pwg_media_t* media = pwgMediaForSize(col.size_width, col.size_length);
   return media != nullptr ? media->pwg : "";
+}
+
+// The row of `source` whose PWG size is `width` x `length` hundredths of a
+// millimetre, give or take a tenth of a millimetre: a client may name a size
+// by its dimensions alone, which PAPPL then calls custom_.
+const PaperConf* find_size_of(const char* source, int width, int length) {
+  constexpr int SLACK = 10;
+  for (const PaperConf* row = paper_table(source); row->name != nullptr; ++row) {
+    const SizeName* name = find_size_name(row->name);
+    const pwg_media_t* media = name != nullptr ? pwgMediaForPWG(name->pwg) : nullptr;
+    if (media != nullptr && std::abs(media->width - width) <= SLACK &&
+        std::abs(media->length - length) <= SLACK) {
+      return row;
+    }
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -78,7 +95,9 @@ bool fill_media_col(const PaperConf& row, const char* ipp_source, bool borderles
 
 JobMedia resolve_media(const pappl_media_col_t& col) {
   JobMedia media{table_source(col.source, is_borderless(col)), nullptr};
-  if (media.source != nullptr) media.row = find_pwg_size(media.source, pwg_name_of(col));
+  if (media.source == nullptr) return media;
+  media.row = find_pwg_size(media.source, pwg_name_of(col));
+  if (media.row == nullptr) media.row = find_size_of(media.source, col.size_width, col.size_length);
   return media;
 }
 

@@ -55,13 +55,33 @@ TEST(MediaTest, ResolvesSourceMarginsAndSizeToATableRow) {
   }
 }
 
-TEST(MediaTest, ResolvesASizeWithoutANameByItsDimensions) {
-  pappl_media_col_t col = job_col("auto", 296, "");
-  col.size_width = 21000;
-  col.size_length = 29700;
-  const JobMedia media = resolve_media(col);
-  ASSERT_NE(media.row, nullptr);
-  EXPECT_STREQ(media.row->name, "A4");
+TEST(MediaTest, ResolvesASizeByItsDimensionsWhenItsNameIsNotOurs) {
+  // PAPPL names a size given only by its dimensions custom_...
+  struct Case {
+    const char* source;
+    const char* name;
+    int width;
+    int length;
+    const char* row;
+  };
+  const Case cases[] = {
+      {"auto", "", 21000, 29700, "A4"},
+      {"main-roll", "custom_55x89mm_55x89mm", 5500, 8900, "NC"},
+      {"main-roll", "custom_55x90mm_55x90mm", 5500, 9000, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    pappl_media_col_t col = job_col(c.source, 296, c.name);
+    col.size_width = c.width;
+    col.size_length = c.length;
+    const JobMedia media = resolve_media(col);
+    if (c.row == nullptr) {
+      EXPECT_EQ(media.row, nullptr);
+    } else {
+      ASSERT_NE(media.row, nullptr);
+      EXPECT_STREQ(media.row->name, c.row);
+    }
+  }
 }
 
 TEST(MediaTest, NamesTheSizeTheSourceAndWhatItTakes) {
