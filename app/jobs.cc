@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "app/media.h"
 #include "app/png_writer.h"
@@ -67,19 +68,32 @@ bool job_is_processing(pappl_job_t* job, int id) {
   return other != nullptr && papplJobGetState(other) == IPP_JSTATE_PROCESSING;
 }
 
-// The printer's device, held by one job at a time and opened anew for it.
+// The printer's device, held by one job at a time. PAPPL may close the
+// device it handed a job once another job ends, so a job that had to wait
+// for its turn opens a connection of its own; one that found the device free
+// uses PAPPL's, which a USB printer, taking one connection at a time, needs.
 class DeviceHold {
  public:
-  DeviceHold(pappl_job_t* job, PrinterState& state) : state_(state), id_(papplJobGetID(job)) {
-    wait_turn(job);
-    pappl_printer_t* printer = papplJobGetPrinter(job);
-    device_ = papplDeviceOpen(papplPrinterGetDeviceURI(printer), papplJobGetName(job),
-                              papplLogDevice, papplPrinterGetSystem(printer));
+  DeviceHold(pappl_job_t* job, PrinterState& state, pappl_device_t* handed)
+      : state_(state), job_(job), id_(papplJobGetID(job)) {
+    if (!wait_turn() && handed != nullptr) device_ = handed;
+  }
+  // The device, once the job has something for it; null when it cannot be
+  // opened.
+  pappl_device_t* open() {
+    pappl_printer_t* printer = papplJobGetPrinter(job_);
+    for (int attempt = 0; attempt < OPEN_ATTEMPTS && device_ == nullptr; ++attempt) {
+      if (attempt > 0) std::this_thread::sleep_for(OPEN_PAUSE);
+      device_ = papplDeviceOpen(papplPrinterGetDeviceURI(printer), papplJobGetName(job_),
+                                papplLogDevice, papplPrinterGetSystem(printer));
+      owned_ = device_ != nullptr;
+    }
+    return device_;
   }
   DeviceHold(const DeviceHold&) = delete;
   DeviceHold& operator=(const DeviceHold&) = delete;
   ~DeviceHold() {
-    if (device_ != nullptr) papplDeviceClose(device_);
+    if (owned_ && device_ != nullptr) papplDeviceClose(device_);
     {
       const std::lock_guard<std::mutex> hold(state_.lock);
       if (state_.device_holder == id_) state_.device_holder = 0;
@@ -89,25 +103,35 @@ class DeviceHold {
   pappl_device_t* device() const { return device_; }
 
  private:
-  // A holder whose job is no longer processing has lost the device.
-  void wait_turn(pappl_job_t* job) {
+  // While the job before closes its connection.
+  static constexpr int OPEN_ATTEMPTS = 20;
+  static constexpr std::chrono::milliseconds OPEN_PAUSE{250};
+
+  // Waits until no other job holds the device, and takes it; returns whether
+  // another held it. A holder whose job is no longer processing has lost it.
+  bool wait_turn() {
     std::unique_lock<std::mutex> hold(state_.lock);
+    bool waited = false;
     while (state_.device_holder != 0 && state_.device_holder != id_) {
+      waited = true;
       if (state_.changed.wait_for(hold, std::chrono::seconds(1)) != std::cv_status::timeout) {
         continue;
       }
       const int holder = state_.device_holder;
       hold.unlock();
-      const bool stale = holder != 0 && !job_is_processing(job, holder);
+      const bool stale = holder != 0 && !job_is_processing(job_, holder);
       hold.lock();
       if (stale && state_.device_holder == holder) state_.device_holder = 0;
     }
     state_.device_holder = id_;
+    return waited;
   }
 
   PrinterState& state_;
+  pappl_job_t* job_;
   int id_;
   pappl_device_t* device_ = nullptr;
+  bool owned_ = false;
 };
 
 struct OptionsDeleter {
@@ -199,7 +223,8 @@ bool run_copies(DocumentRun& run, int input, int copies) {
   return true;
 }
 
-bool print_document_once(pappl_job_t* job, PrinterState& state) {
+bool print_document_once(pappl_job_t* job, PrinterState& state, pappl_device_t* handed) {
+  DeviceHold hold(job, state, handed);
   const Options options(papplJobCreatePrintOptions(job, 0, true));
   if (options == nullptr) return false;
   DocumentRun run{job, nullptr, {}, 0};
@@ -213,12 +238,11 @@ bool print_document_once(pappl_job_t* job, PrinterState& state) {
     abort_with(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to open the job's file");
     return false;
   }
-  const DeviceHold hold(job, state);
   bool printed = false;
-  if (hold.device() == nullptr) {
+  run.device = hold.open();
+  if (run.device == nullptr) {
     abort_with(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to open the printer's device");
   } else {
-    run.device = hold.device();
     papplJobSetData(job, &run);
     printed = run_copies(run, input, options->copies > 0 ? options->copies : 1);
     papplJobSetData(job, nullptr);
@@ -305,11 +329,11 @@ bool send_copies(pappl_job_t* job, RasterJob& raster) {
 
 }  // namespace
 
-bool print_document(pappl_job_t* job, pappl_device_t* /*device*/, void* /*data*/) {
+bool print_document(pappl_job_t* job, pappl_device_t* device, void* /*data*/) {
   PrinterState* state = printer_state(job);
   const int id = papplJobGetID(job);
   if (!claim_job(*state, id)) return wait_for_claim(*state, id);
-  const bool printed = print_document_once(job, *state);
+  const bool printed = print_document_once(job, *state, device);
   settle_claim(*state, id, printed);
   return printed;
 }
@@ -320,7 +344,7 @@ bool print_raw(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t
   return false;
 }
 
-bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* /*device*/) {
+bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
   PrinterState* state = printer_state(job);
   const int id = papplJobGetID(job);
   duplicate_run = !claim_job(*state, id);
@@ -328,14 +352,14 @@ bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
   auto raster = std::make_unique<RasterJob>();
   raster->state = state;
   raster->id = id;
+  raster->hold = std::make_unique<DeviceHold>(job, *state, device);
   if (!job_conf(*options, &raster->conf, raster->message)) {
     abort_with(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, raster->message);
     settle_claim(*state, id, false);
     return false;
   }
   raster->copies = copies_to_make(job, *options);
-  raster->hold = std::make_unique<DeviceHold>(job, *state);
-  if (raster->hold->device() == nullptr) {
+  if (raster->hold->open() == nullptr) {
     fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM,
                 "Unable to open the printer's device");
   }

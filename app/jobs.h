@@ -4,9 +4,9 @@
 //
 // PAPPL 1.3.1 can run one job twice, or two jobs at once, on one printer.
 // So the first callback of a job claims its id: a second run of the same job
-// waits for the first and returns its result without touching anything, and
-// output goes to the device one job at a time, over a connection of the
-// job's own.
+// waits for the first and returns its result without touching anything. Jobs
+// then run one at a time; one that had to wait for another writes over a
+// connection of its own, since PAPPL may have closed the one it was handed.
 
 #ifndef RAVO_APP_JOBS_H_
 #define RAVO_APP_JOBS_H_

@@ -1,6 +1,10 @@
 #include "check/check.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "conf/set_conf.h"
@@ -17,6 +21,35 @@
 namespace {
 
 constexpr char SECTION_EXAMPLE[] = "[Marven Jetto 412_519]";
+constexpr char USAGE[] =
+    "usage: ravocheck [FILE]\n"
+    "Checks the settings file FILE (by default /etc/ravorc) as ravofilter reads it.\n"
+    "Exit status: 0 usable, 1 not usable by ravofilter, 2 wrong arguments.\n";
+
+// Text from the file with its control bytes escaped, so that none reaches a
+// terminal raw.
+struct Shown {
+  char text[4 * PIECE_SIZE];
+};
+
+Shown shown(const char* raw) {
+  Shown result;
+  char* to = result.text;
+  for (const char* from = raw; *from != '\0'; ++from) {
+    const auto c = static_cast<unsigned char>(*from);
+    if (c == 0x1b) {
+      to = std::strcpy(to, "\\033") + 4;
+    } else if (c == '\a') {
+      to = std::strcpy(to, "\\a") + 2;
+    } else if (c < 0x20 || c == 0x7f) {
+      to += std::snprintf(to, 5, "\\x%02x", c);
+    } else {
+      *to++ = *from;
+    }
+  }
+  *to = '\0';
+  return result;
+}
 
 // The value that last set `key`, or null when no line did.
 const char* setting(const ConfDiagnosis& diagnosis, int key) {
@@ -54,7 +87,7 @@ void write_accepted(FILE* to, int key, const char* source) {
       if (table == nullptr || table->name == nullptr) {
         list_sources(to);
       } else {
-        std::fprintf(to, "paper source %s has ", source);
+        std::fprintf(to, "paper source %s has ", shown(source).text);
         list_sizes(to, table);
       }
       break;
@@ -94,7 +127,7 @@ void write_reason(FILE* err, const char* path, const ConfDiagnosis& diagnosis) {
       std::fprintf(err,
                    "\"%s\" stands before the first section header; the file must begin with "
                    "one, such as %s",
-                   diagnosis.text, SECTION_EXAMPLE);
+                   shown(diagnosis.text).text, SECTION_EXAMPLE);
       break;
     case CONF_BARE_BRACKET:
       std::fprintf(err, "\"[\" is a section header without a name; this printer's is %s",
@@ -104,19 +137,19 @@ void write_reason(FILE* err, const char* path, const ConfDiagnosis& diagnosis) {
       std::fprintf(err,
                    "\"%s\" has no key before \"=\"; the keys are ink, resolution, mediasize "
                    "and papersource",
-                   diagnosis.text);
+                   shown(diagnosis.text).text);
       break;
     case CONF_NO_VALUE:
       std::fprintf(err, "%s has no value; ", Params[key]);
       write_accepted(err, key, source);
       break;
     case CONF_VALUE_TOO_LONG:
-      std::fprintf(err, "%s %s is too long to be a name; ", Params[key], value);
+      std::fprintf(err, "%s %s is too long to be a name; ", Params[key], shown(value).text);
       write_accepted(err, key, source);
       break;
     case CONF_BAD_RESOLUTION:
       if (line > 0) {
-        std::fprintf(err, "resolution %s is not a positive number; ", value);
+        std::fprintf(err, "resolution %s is not a positive number; ", shown(value).text);
       } else {
         std::fputs("resolution is not set; ", err);
       }
@@ -128,15 +161,16 @@ void write_reason(FILE* err, const char* path, const ConfDiagnosis& diagnosis) {
       write_accepted(err, key, source);
       break;
     case CONF_UNKNOWN_SOURCE:
-      std::fprintf(err, "papersource %s is not a paper source; ", source);
+      std::fprintf(err, "papersource %s is not a paper source; ", shown(source).text);
       list_sources(err);
       break;
     case CONF_SIZE_NOT_IN_SOURCE:
       if (empty_source) {
-        std::fprintf(err, "paper source %s has no paper sizes; ", source);
+        std::fprintf(err, "paper source %s has no paper sizes; ", shown(source).text);
         list_sources(err);
       } else {
-        std::fprintf(err, "mediasize %s is not a size of paper source %s; ", value, source);
+        std::fprintf(err, "mediasize %s is not a size of paper source %s; ", shown(value).text,
+                     shown(source).text);
         write_accepted(err, key, source);
       }
       break;
@@ -146,7 +180,7 @@ void write_reason(FILE* err, const char* path, const ConfDiagnosis& diagnosis) {
       std::fprintf(err,
                    "resolution %s makes the %s page too large to count in pixels; it takes at "
                    "most %d dots per inch",
-                   value, row->name, INT32_MAX / longest);
+                   shown(value).text, row->name, INT32_MAX / longest);
       break;
     }
     case CONF_USABLE:
@@ -171,11 +205,11 @@ void write_fallback(FILE* err, ConfFault fault) {
 }
 
 void write_usable(FILE* out, const char* path, const ConfDiagnosis& diagnosis, const Conf& conf) {
-  std::fprintf(out, "%s:%d: section %s\n", path, diagnosis.header_line, diagnosis.text);
+  std::fprintf(out, "%s:%d: section %s\n", path, diagnosis.header_line, shown(diagnosis.text).text);
   for (int key = PARAM_INK; key <= PARAM_PAPERSOURCE; ++key) {
     const ConfSetting& set = diagnosis.settings[key];
     if (set.line > 0) {
-      std::fprintf(out, "%s:%d: %s=%s", path, set.line, Params[key], set.value);
+      std::fprintf(out, "%s:%d: %s=%s", path, set.line, Params[key], shown(set.value).text);
     } else {
       std::fprintf(out, "%s: %s=AUTO, not set", path, Params[key]);
     }
@@ -187,6 +221,37 @@ void write_usable(FILE* out, const char* path, const ConfDiagnosis& diagnosis, c
   char command[COMMAND_SIZE];
   format_gs_command(conf, command);
   std::fprintf(out, "command: %s\n", command);
+}
+
+// Whether the spooler's user can open the file at `path`: lpd runs the filter
+// as daemon and LPRng as lp, so the file must be readable by others and each
+// directory above it searchable by them. When it is not, writes why to `err`.
+// A path that does not resolve is left to check_settings.
+bool open_to_spooler(const char* path, FILE* err) {
+  constexpr char OTHER_USER[] =
+      "and ravofilter runs as another user (daemon under lpd, lp under LPRng)";
+  char resolved[PATH_MAX];
+  struct stat status {};
+  if (realpath(path, resolved) == nullptr || stat(resolved, &status) != 0) return true;
+  if ((status.st_mode & S_IROTH) == 0) {
+    std::fprintf(err, "%s: not readable by others (mode %04o), %s; chmod o+r %s\n", path,
+                 status.st_mode & 07777U, OTHER_USER, path);
+    return false;
+  }
+  for (char* slash = std::strrchr(resolved, '/'); slash != nullptr;
+       slash = std::strrchr(resolved, '/')) {
+    const bool root = slash == resolved;
+    slash[root ? 1 : 0] = '\0';
+    if (stat(resolved, &status) == 0 && (status.st_mode & S_IXOTH) == 0) {
+      std::fprintf(err,
+                   "%s: the directory %s above it is not searchable by others (mode %04o), %s; "
+                   "chmod o+x %s\n",
+                   path, resolved, status.st_mode & 07777U, OTHER_USER, resolved);
+      return false;
+    }
+    if (root) break;
+  }
+  return true;
 }
 
 }  // namespace
@@ -203,12 +268,22 @@ int check_settings(const char* path, FILE* out, FILE* err, Conf* conf) {
 }
 
 int check_main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(USAGE, stdout);
+    return 0;
+  }
   if (argc > 2 || (argc == 2 && argv[1][0] == '-' && argv[1][1] != '\0')) {
-    std::fputs("usage: ravocheck [FILE]\n", stderr);
+    std::fputs(USAGE, stderr);
     return 2;
   }
+  const char* path = argc == 2 ? argv[1] : SETTINGS_PATH;
   Conf conf;
-  int status = check_settings(argc == 2 ? argv[1] : SETTINGS_PATH, stdout, stderr, &conf);
+  int status = 1;
+  if (open_to_spooler(path, stderr)) {
+    status = check_settings(path, stdout, stderr, &conf);
+  } else {
+    write_fallback(stderr, CONF_CANNOT_OPEN);
+  }
   if ((std::ferror(stdout) != 0 || std::fclose(stdout) != 0) && status == 0) {
     std::fprintf(stderr, "ravocheck: writing standard output : %s\n", std::strerror(errno));
     status = 1;

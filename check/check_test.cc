@@ -47,6 +47,10 @@ TEST(CheckSettings, NamesTheLineAndTheReason) {
   } cases[] = {
       {"text first", "\n# printers\n" + HEADER,
        ":2: \"#printers\" stands before the first section header", NOT_READ},
+      {"control bytes", "\x1b]0;owned\a\n" + HEADER,
+       ":1: \"\\033]0;owned\\a\" stands before the first section header", NOT_READ},
+      {"after a NUL byte", HEADER + std::string("#\0\n", 3) + "=\x01\n",
+       ":3: \"=\\x01\" has no key before \"=\"", NOT_READ},
       {"bracket alone", "[Other]\n\n[\n", ":3: \"[\" is a section header without a name", NOT_READ},
       {"no section", "[Other]\n" + MONO_720, ": no section for the Marven Jetto 412_519",
        "without writing a message\n"},
@@ -91,13 +95,13 @@ TEST(CheckSettings, NamesTheLineAndTheReason) {
 
 TEST(CheckSettings, ShowsWhereAUsableFileSetEachValueAndTheCommand) {
   const std::string path = ravo_test::write_scratch_file(
-      "ravorc", "[Other]\n" + LONG_COMMENT + "[Marven]\nink=COLOR\nresolution=180\n" +
+      "ravorc", "[Other]\n" + LONG_COMMENT + "[Marven]\x1b\nink=COLOR\nresolution=180\n" +
                     LONG_COMMENT + "mediasize=A4\nmediasize=NC\npapersource=ROLL\nink=MONO\n");
   const Checked got = check_path(path);
   EXPECT_EQ(got.status, 0);
   EXPECT_EQ(got.err, "");
-  EXPECT_EQ(got.out, path + ":3: section [Marven]\n" + path + ":10: ink=MONO: 8-bit grey\n" + path +
-                         ":5: resolution=180\n" + path + ":8: mediasize=NC\n" + path +
+  EXPECT_EQ(got.out, path + ":3: section [Marven]\\033\n" + path + ":10: ink=MONO: 8-bit grey\n" +
+                         path + ":5: resolution=180\n" + path + ":8: mediasize=NC\n" + path +
                          ":9: papersource=ROLL\n" + "raster: 630 x 389 pixels at 180 dpi\n" +
                          "command: gs -r180 -g630x389 -q -dNOPROMPT -dNOPAUSE -dSAFER "
                          "-sstdout=%stderr -sDEVICE=pnggray -sOutputFile=- - -c quit\n");

@@ -28,10 +28,15 @@ struct PieceReader {
 // Returns false at the end of the file or on a read error.
 // REQUIRES: `piece` holds PIECE_SIZE bytes.
 bool read_piece(PieceReader* reader, char* piece) {
+  // A NUL byte read from the file ends the piece's text early, so the piece's
+  // end is found from the terminator fgets writes: the last NUL, the bytes
+  // after it being untouched.
+  std::memset(piece, '\n', PIECE_SIZE);
   if (std::fgets(piece, PIECE_SIZE, reader->file) == nullptr) return false;
   if (reader->line_ended && reader->line < INT_MAX) ++reader->line;
-  const size_t length = std::strlen(piece);
-  reader->line_ended = length > 0 && piece[length - 1] == '\n';
+  size_t end = PIECE_SIZE - 1;
+  while (end > 0 && piece[end] != '\0') --end;
+  reader->line_ended = end > 0 && piece[end - 1] == '\n';
   strip_space(piece);
   return true;
 }
@@ -81,9 +86,8 @@ int seek_section(PieceReader* reader, char* piece) {
   std::memcpy(model, MODEL_NAME, sizeof(MODEL_NAME));
   strip_space(model);
 
-  int line = 1;
   bool header_seen = false;
-  for (; read_piece(reader, piece); line += line < INT_MAX ? 1 : 0) {
+  while (read_piece(reader, piece)) {
     if (piece[0] == '\0') continue;
     if (piece[0] != '[') {
       if (!header_seen) return -1;
@@ -92,7 +96,7 @@ int seek_section(PieceReader* reader, char* piece) {
     header_seen = true;
     if (piece[1] == '\0') return -1;
     // A header with nothing between its brackets names no printer.
-    if (names_this_printer(piece, model)) return line;
+    if (names_this_printer(piece, model)) return reader->line;
   }
   return 0;
 }

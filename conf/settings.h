@@ -36,8 +36,9 @@ int read_conf(Conf* conf);
 
 // Reads the open settings file from its current position up to this printer's
 // section header. Returns -1 for a malformed file, 0 when no section matches,
-// or the 1-based number of the matching header line, the file then positioned
-// just after it.
+// or the 1-based number of the file's line that holds the matching header,
+// the file then positioned just after it. Lines are counted as an editor
+// counts them, whatever they hold.
 int seek_model_section(FILE* file);
 
 // Removes every whitespace character of the POSIX locale from `text` in place,

@@ -226,6 +226,7 @@ TEST(ReadConf, PathsThatAreNoSettingsFile) {
 }
 
 TEST(SeekModelSection, ReturnsTheHeaderLineAndLeavesTheFileAfterIt) {
+  constexpr char NUL_LINES[] = "[Other]\nx\0y\n\0\n[Marven]\nnext\n";
   const struct {
     std::string content;
     int expected;
@@ -233,7 +234,9 @@ TEST(SeekModelSection, ReturnsTheHeaderLineAndLeavesTheFileAfterIt) {
   } cases[] = {
       {HEADER + "ink=MONO\n", 1, "ink=MONO\n"},
       {"\n\n[Other]\nx=y\n\n[Marven]\nnext\n", 6, "next\n"},
-      {"[" + std::string(252, 'O') + "]\n[Marven]\nnext\n", 3, "next\n"},
+      {"[" + std::string(252, 'O') + "]\n[Marven]\nnext\n", 2, "next\n"},
+      {"[Other]\n" + std::string(300, 'x') + "\n[Marven]\nnext\n", 3, "next\n"},
+      {std::string(NUL_LINES, sizeof NUL_LINES - 1), 4, "next\n"},
       {"", 0, nullptr},
       {"[Other]\n", 0, nullptr},
       {"x\n[Marven]\n", -1, nullptr},

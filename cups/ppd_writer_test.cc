@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <set>
+#include <span>
 #include <string>
 
 #include "cups/pstoravo.h"
@@ -26,6 +28,7 @@ TEST(Ppd, OffersEverySizeOnlyFromTheSourcesThatFeedIt) {
 
   const ppd_option_t* sizes = ppdFindOption(ppd, "PageSize");
   ASSERT_NE(sizes, nullptr);
+  std::set<std::string> forbidden;  // both ways round
   for (int source = 0; source < Bin_Num; ++source) {
     for (int i = 0; i < sizes->num_choices; ++i) {
       const char* name = sizes->choices[i].choice;
@@ -35,8 +38,18 @@ TEST(Ppd, OffersEverySizeOnlyFromTheSourcesThatFeedIt) {
       ppdMarkOption(ppd, "PageSize", name);
       const PaperConf* row = call_paper_conf(Bins[source], name);
       EXPECT_EQ(ppdConflicts(ppd) > 0, row == nullptr);
+      if (row == nullptr) {
+        forbidden.insert(std::string("InputSlot ") + Bins[source] + " PageSize " + name);
+        forbidden.insert(std::string("PageSize ") + name + " InputSlot " + Bins[source]);
+      }
       const ppd_size_t* size = ppdPageSize(ppd, name);
       ASSERT_NE(size, nullptr);
+      // The size's code asks for the page its PaperDimension gives.
+      float width = 0;
+      float length = 0;
+      EXPECT_EQ(std::sscanf(sizes->choices[i].code, "<</PageSize[%f %f]", &width, &length), 2);
+      EXPECT_EQ(width, size->width);
+      EXPECT_EQ(length, size->length);
       // The first source with the size sets its dimensions; others may
       // differ by a unit (L is 1260 wide on sheets, 1261 on trimmed roll).
       if (row != nullptr) {
@@ -45,6 +58,12 @@ TEST(Ppd, OffersEverySizeOnlyFromTheSourcesThatFeedIt) {
       }
     }
   }
+  std::set<std::string> constrained;
+  for (const ppd_const_t& c : std::span(ppd->consts, static_cast<size_t>(ppd->num_consts))) {
+    constrained.insert(std::string(c.option1) + " " + c.choice1 + " " + c.option2 + " " +
+                       c.choice2);
+  }
+  EXPECT_EQ(constrained, forbidden);
   ppdClose(ppd);
 }
 
