@@ -233,7 +233,9 @@ bool print_document_once(pappl_job_t* job, PrinterState& state, pappl_device_t* 
     abort_with(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, message);
     return false;
   }
-  const int input = open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC);
+  const int input = papplJobGetFilename(job) != nullptr
+                        ? open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC)
+                        : -1;
   if (input < 0) {
     abort_with(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to open the job's file");
     return false;
