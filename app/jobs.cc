@@ -38,9 +38,41 @@ bool claim_job(PrinterState& state, int id) {
   return true;
 }
 
-// Waits until the run that claimed `id` is done; returns its result.
+// A second run's end makes PAPPL close the printer's device, whichever job
+// holds it then; a job that starts this soon after one uses its own.
+constexpr std::chrono::seconds SECOND_RUN_REACH{2};
+
+// Notes that the second run of job `id` has ended, or will as soon as this
+// callback returns.
+void end_second_run(PrinterState& state, int id) {
+  {
+    const std::lock_guard<std::mutex> hold(state.lock);
+    for (auto run = state.second_runs.begin(); run != state.second_runs.end(); ++run) {
+      if (*run != id) continue;
+      state.second_runs.erase(run);
+      break;
+    }
+    state.second_run_ended = std::chrono::steady_clock::now();
+  }
+  state.changed.notify_all();
+}
+
+// Whether the second run of a job other than `id` is under way, or one ended
+// too recently to be sure that PAPPL has closed the device after it. Job
+// `id`'s own second run ends only after this run has written everything.
+bool near_second_run(PrinterState& state, int id) {
+  const std::lock_guard<std::mutex> hold(state.lock);
+  for (const int run : state.second_runs) {
+    if (run != id) return true;
+  }
+  return std::chrono::steady_clock::now() - state.second_run_ended < SECOND_RUN_REACH;
+}
+
+// Waits until the run that claimed `id` is done; returns its result. The
+// caller is a second run, and calls end_second_run when it has done.
 bool wait_for_claim(PrinterState& state, int id) {
   std::unique_lock<std::mutex> hold(state.lock);
+  state.second_runs.push_back(id);
   for (;;) {
     bool found = false;
     for (const PrinterState::Claim& claim : state.claims) {
@@ -76,7 +108,7 @@ class DeviceHold {
  public:
   DeviceHold(pappl_job_t* job, PrinterState& state, pappl_device_t* handed)
       : state_(state), job_(job), id_(papplJobGetID(job)) {
-    if (!wait_turn() && handed != nullptr) device_ = handed;
+    if (!wait_turn() && !near_second_run(state, id_) && handed != nullptr) device_ = handed;
   }
   // The device, once the job has something for it; null when it cannot be
   // opened.
@@ -334,7 +366,11 @@ bool send_copies(pappl_job_t* job, RasterJob& raster) {
 bool print_document(pappl_job_t* job, pappl_device_t* device, void* /*data*/) {
   PrinterState* state = printer_state(job);
   const int id = papplJobGetID(job);
-  if (!claim_job(*state, id)) return wait_for_claim(*state, id);
+  if (!claim_job(*state, id)) {
+    const bool result = wait_for_claim(*state, id);
+    end_second_run(*state, id);
+    return result;
+  }
   const bool printed = print_document_once(job, *state, device);
   settle_claim(*state, id, printed);
   return printed;
@@ -350,7 +386,15 @@ bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
   PrinterState* state = printer_state(job);
   const int id = papplJobGetID(job);
   duplicate_run = !claim_job(*state, id);
-  if (duplicate_run) return wait_for_claim(*state, id);
+  if (duplicate_run) {
+    const bool result = wait_for_claim(*state, id);
+    // PAPPL goes on to the other callbacks only for a true result.
+    if (!result) {
+      duplicate_run = false;
+      end_second_run(*state, id);
+    }
+    return result;
+  }
   auto raster = std::make_unique<RasterJob>();
   raster->state = state;
   raster->id = id;
@@ -414,6 +458,7 @@ bool raster_end_page(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_de
 bool raster_end_job(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/) {
   if (duplicate_run) {
     duplicate_run = false;
+    end_second_run(*printer_state(job), papplJobGetID(job));
     return true;
   }
   std::unique_ptr<RasterJob> raster(raster_job(job));

@@ -5,14 +5,17 @@
 // PAPPL 1.3.1 can run one job twice, or two jobs at once, on one printer.
 // So the first callback of a job claims its id: a second run of the same job
 // waits for the first and returns its result without touching anything. Jobs
-// then run one at a time; one that had to wait for another writes over a
-// connection of its own, since PAPPL may have closed the one it was handed.
+// then run one at a time. A job that had to wait for another, or that runs
+// beside a second run (whose end makes PAPPL close the printer's device),
+// writes over a connection of its own, since PAPPL may close the one it was
+// handed under it.
 
 #ifndef RAVO_APP_JOBS_H_
 #define RAVO_APP_JOBS_H_
 
 #include <pappl/pappl.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -29,6 +32,9 @@ struct PrinterState {
   std::condition_variable changed;
   std::deque<Claim> claims;
   int device_holder = 0;  // job id, 0 when the device is free
+  // The jobs whose second runs are under way, and when the last one ended.
+  std::deque<int> second_runs;
+  std::chrono::steady_clock::time_point second_run_ended;
 };
 
 // The MIME filter for application/pdf and application/postscript.
