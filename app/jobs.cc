@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -107,12 +108,11 @@ bool job_is_processing(pappl_job_t* job, int id) {
 class DeviceHold {
  public:
   DeviceHold(pappl_job_t* job, PrinterState& state, pappl_device_t* handed)
-      : state_(state), job_(job), id_(papplJobGetID(job)) {
-    if (!wait_turn() && !near_second_run(state, id_) && handed != nullptr) device_ = handed;
-  }
+      : state_(state), job_(job), id_(papplJobGetID(job)), handed_(handed), waited_(wait_turn()) {}
   // The device, once the job has something for it; null when it cannot be
   // opened.
   pappl_device_t* open() {
+    if (device_ == nullptr && !waited_ && !near_second_run(state_, id_)) device_ = handed_;
     pappl_printer_t* printer = papplJobGetPrinter(job_);
     for (int attempt = 0; attempt < OPEN_ATTEMPTS && device_ == nullptr; ++attempt) {
       if (attempt > 0) std::this_thread::sleep_for(OPEN_PAUSE);
@@ -162,6 +162,8 @@ class DeviceHold {
   PrinterState& state_;
   pappl_job_t* job_;
   int id_;
+  pappl_device_t* handed_;
+  bool waited_;
   pappl_device_t* device_ = nullptr;
   bool owned_ = false;
 };
@@ -201,16 +203,41 @@ bool device_write(void* context, const void* data, size_t size) {
          static_cast<ssize_t>(size);
 }
 
-// A PDF or PostScript job's state while gs runs it.
+// A PDF or PostScript job's state while gs runs it. gs's checked images are
+// held in `held`, an unnamed file beside the job's, and reach the printer
+// only once every copy has printed, so that a job gs fails on mid-way puts
+// nothing on paper.
 struct DocumentRun {
   pappl_job_t* job;
   pappl_device_t* device;
   Conf conf;
   uint32_t pages;
+  int held;
 };
 
-bool device_write_run(void* context, const void* data, size_t size) {
-  return device_write(static_cast<DocumentRun*>(context)->device, data, size);
+bool hold_images(void* context, const void* data, size_t size) {
+  return gs_write_descriptor(&static_cast<DocumentRun*>(context)->held, data, size);
+}
+
+// An unnamed file in the directory of `path`, gone when it is closed; -1
+// when none can be made.
+int open_holding_file(const char* path) {
+  const std::string_view file = path;
+  const size_t slash = file.rfind('/');
+  const std::string directory(slash == std::string_view::npos ? "." : file.substr(0, slash + 1));
+  return open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+}
+
+// Sends the held images to the printer.
+bool send_held(const DocumentRun& run) {
+  if (lseek(run.held, 0, SEEK_SET) != 0) return false;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(run.held, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return got == 0;
+    if (!device_write(run.device, buffer, static_cast<size_t>(got))) return false;
+  }
 }
 
 bool run_cancelled(void* context) {
@@ -229,15 +256,15 @@ pappl_jreason_t reason_for(GsOutcome outcome) {
   }
 }
 
-// Runs gs once for each copy. True when every copy printed or the job was
-// cancelled.
-bool run_copies(DocumentRun& run, int input, int copies) {
+// Runs gs once for each copy, then sends the images. True when every copy
+// printed or the job was cancelled.
+bool print_copies(DocumentRun& run, DeviceHold& hold, int input, int copies) {
   for (int copy = 0; copy < copies; ++copy) {
     if (lseek(input, 0, SEEK_SET) != 0) {
       abort_with(run.job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to reread the job's file");
       return false;
     }
-    const GsJob gs{&run.conf, true, input, device_write_run, run_cancelled, &run};
+    const GsJob gs{&run.conf, true, input, hold_images, run_cancelled, &run};
     GsRun outcome{};
     const bool printed = run_gs_job(gs, &outcome);
     run.pages += outcome.pages;
@@ -250,6 +277,15 @@ bool run_copies(DocumentRun& run, int input, int copies) {
       return false;
     }
   }
+  run.device = hold.open();
+  if (run.device == nullptr) {
+    abort_with(run.job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to open the printer's device");
+    return false;
+  }
+  if (!send_held(run)) {
+    abort_with(run.job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to send the pages to the printer");
+    return false;
+  }
   papplDeviceFlush(run.device);
   papplJobSetMessage(run.job, "Printed %u page%s", run.pages, run.pages == 1 ? "" : "s");
   return true;
@@ -259,7 +295,7 @@ bool print_document_once(pappl_job_t* job, PrinterState& state, pappl_device_t* 
   DeviceHold hold(job, state, handed);
   const Options options(papplJobCreatePrintOptions(job, 0, true));
   if (options == nullptr) return false;
-  DocumentRun run{job, nullptr, {}, 0};
+  DocumentRun run{job, nullptr, {}, 0, -1};
   char message[MESSAGE_SIZE];
   if (!job_conf(*options, &run.conf, message)) {
     abort_with(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, message);
@@ -273,13 +309,14 @@ bool print_document_once(pappl_job_t* job, PrinterState& state, pappl_device_t* 
     return false;
   }
   bool printed = false;
-  run.device = hold.open();
-  if (run.device == nullptr) {
-    abort_with(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to open the printer's device");
+  run.held = open_holding_file(papplJobGetFilename(job));
+  if (run.held < 0) {
+    abort_with(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to make a file to hold the pages");
   } else {
     papplJobSetData(job, &run);
-    printed = run_copies(run, input, options->copies > 0 ? options->copies : 1);
+    printed = print_copies(run, hold, input, options->copies > 0 ? options->copies : 1);
     papplJobSetData(job, nullptr);
+    close(run.held);
   }
   close(input);
   return printed;

@@ -246,6 +246,7 @@ printf '%%!PS\n{ } loop\n' >"$in/endless.ps"
 printf '%%!PS\n(to the log) print flush (%%stdout) (w) file dup (out) writestring closefile\n' \
   >"$in/chatty.ps"
 cat "$in/page.ps" >>"$in/chatty.ps"
+{ cat "$in/page.ps"; echo nosuchoperator; } >"$in/broken-after-a-page.ps"
 
 slug() { echo "$1" | tr '[:upper:]' '[:lower:]' | tr -c 'a-z0-9\n' -; }
 a6="media=iso_a6_105x148mm res=180"
@@ -287,6 +288,7 @@ while IFS='|' read -r label file gs; do
 done <<CASES
 garbage PDF|garbage.pdf|$(command -v gs)
 truncated PDF|truncated.pdf|$(command -v gs)
+PostScript broken after a page|broken-after-a-page.ps|$(command -v gs)
 gs missing|page.pdf|missing
 gs failing|page.pdf|$work/failing
 gs killed|page.pdf|$work/killed
