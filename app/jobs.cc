@@ -112,8 +112,14 @@ class DeviceHold {
   // The device, once the job has something for it; null when it cannot be
   // opened.
   pappl_device_t* open() {
-    if (device_ == nullptr && !waited_ && !near_second_run(state_, id_)) device_ = handed_;
     pappl_printer_t* printer = papplJobGetPrinter(job_);
+    // A file device is named after the job that opened it, which need not be
+    // this one when PAPPL runs two at once; a file takes many writers, so a
+    // job always opens its own.
+    const bool file = std::string_view(papplPrinterGetDeviceURI(printer)).starts_with("file:");
+    if (device_ == nullptr && !file && !waited_ && !near_second_run(state_, id_)) {
+      device_ = handed_;
+    }
     for (int attempt = 0; attempt < OPEN_ATTEMPTS && device_ == nullptr; ++attempt) {
       if (attempt > 0) std::this_thread::sleep_for(OPEN_PAUSE);
       device_ = papplDeviceOpen(papplPrinterGetDeviceURI(printer), papplJobGetName(job_),
