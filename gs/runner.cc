@@ -100,6 +100,7 @@ void pass_on(const GsJob& job, int output, pid_t child, GsRun* run) {
       run->fault = stream.fault;
       break;
     }
+    errno = 0;
     if (!job.write(job.context, buffer, static_cast<size_t>(got))) {
       run->outcome = GS_WRITE_FAILED;
       run->error = errno;
@@ -246,8 +247,13 @@ bool describe_gs_run(const GsRun& run, char* text) {
       std::snprintf(text, GS_MESSAGE_SIZE, "gs rendered no page");
       break;
     case GS_WRITE_FAILED:
-      std::snprintf(text, GS_MESSAGE_SIZE, "writing to the printer failed (%s)",
-                    std::strerror(run.error));
+      // Not every printer connection says why.
+      if (run.error != 0) {
+        std::snprintf(text, GS_MESSAGE_SIZE, "writing to the printer failed (%s)",
+                      std::strerror(run.error));
+      } else {
+        std::snprintf(text, GS_MESSAGE_SIZE, "writing to the printer failed");
+      }
       break;
   }
   return true;
