@@ -297,10 +297,25 @@ bool print_copies(DocumentRun& run, DeviceHold& hold, int input, int copies) {
   return true;
 }
 
+// PAPPL picks a document's resolution by its print-quality, passing over the
+// printer's default resolution: a job that asks for neither gets the default.
+void use_default_resolution(pappl_job_t* job, pappl_pr_options_t* options) {
+  if (papplJobGetAttribute(job, "printer-resolution") != nullptr ||
+      papplJobGetAttribute(job, "print-quality") != nullptr) {
+    return;
+  }
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
+  if (data.x_default <= 0 || data.y_default <= 0) return;
+  options->printer_resolution[0] = data.x_default;
+  options->printer_resolution[1] = data.y_default;
+}
+
 bool print_document_once(pappl_job_t* job, PrinterState& state, pappl_device_t* handed) {
   DeviceHold hold(job, state, handed);
   const Options options(papplJobCreatePrintOptions(job, 0, true));
   if (options == nullptr) return false;
+  use_default_resolution(job, options.get());
   DocumentRun run{job, nullptr, {}, 0, -1};
   char message[MESSAGE_SIZE];
   if (!job_conf(*options, &run.conf, message)) {

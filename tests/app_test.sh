@@ -396,7 +396,8 @@ check "web: the printer's options" yes "$(page /jetto/printing '720 ?dpi')"
 
 # The printer's defaults outlive the server.
 check "server running before shutdown" yes "$(running "$server" && echo yes || echo no)"
-as_nobody "$app" modify -d jetto -o print-color-mode-default=monochrome >/dev/null \
+as_nobody "$app" modify -d jetto -o print-color-mode-default=monochrome \
+  -o printer-resolution-default=180dpi >/dev/null \
   2>>"$work/log/commands" || true
 as_nobody "$app" shutdown >/dev/null 2>>"$work/log/commands" || true
 tries=0
@@ -407,7 +408,7 @@ while running "$server" && [ "$tries" -lt 300 ]; do  # a connection wakes its lo
 done
 check "server ended by shutdown" no "$(running "$server" && echo yes || echo no)"
 start_server
-check "after a restart, a job without options" "completed: 1 x 2976x4209 grey" \
+check "after a restart, a job without options" "completed: 1 x 1488x2104 grey" \
   "$(job after-restart "$in/page.pdf")"
 
 [ "$failed" = 0 ] || { grep -E '^[EW] |Job [0-9]+\]' "$work/log/server.log" | tail -n 40
