@@ -8,6 +8,8 @@
 
 #include "app/jobs.h"
 #include "app/media.h"
+#include "conf/conf.h"
+#include "filter/filter.h"
 #include "paper/paper.h"
 #include "paper/size_names.h"
 
@@ -20,8 +22,6 @@ namespace {
 constexpr char FOOTER[] =
     "ravo-printer-app " RAVO_VERSION ": driverless printing for the Marven Jetto 412_519";
 constexpr char MEDIA_TYPE[] = "stationery";
-constexpr int RESOLUTIONS[] = {180, 360, 720};
-constexpr int DEFAULT_RESOLUTION = 360;
 
 pappl_pr_driver_t drivers[] = {
     {DRIVER_NAME, DRIVER_DESCRIPTION, "MFG:Marven;MDL:Jetto 412_519;", nullptr},
@@ -260,12 +260,12 @@ bool setup_driver(pappl_system_t* /*system*/, const char* driver_name, const cha
   data->sides_supported = PAPPL_SIDES_ONE_SIDED;
   data->sides_default = PAPPL_SIDES_ONE_SIDED;
   data->num_resolution = 0;
-  for (const int resolution : RESOLUTIONS) {
+  for (const int32_t resolution : OFFERED_RESOLUTIONS) {
     data->x_resolution[data->num_resolution] = resolution;
     data->y_resolution[data->num_resolution] = resolution;
     ++data->num_resolution;
   }
-  data->x_default = data->y_default = DEFAULT_RESOLUTION;
+  data->x_default = data->y_default = Def_Conf.resolution;
   data->borderless = true;
   const PaperConf& a4 = *call_paper_conf("AUTO", "A4");
   data->left_right = to_hundredths_mm(a4.left_offset);

@@ -14,13 +14,13 @@
 #include "app/media.h"
 #include "app/png_writer.h"
 #include "conf/set_conf.h"
+#include "filter/filter.h"
 #include "gs/runner.h"
 
 namespace {
 
 constexpr size_t MESSAGE_SIZE = 512;
 constexpr size_t CLAIMS_KEPT = 256;
-constexpr int DEFAULT_RESOLUTION = 360;
 
 PrinterState* printer_state(pappl_job_t* job) {
   pappl_pr_driver_data_t data;
@@ -189,7 +189,7 @@ bool job_conf(const pappl_pr_options_t& options, Conf* conf, char* message) {
   const int32_t ink =
       options.print_color_mode == PAPPL_COLOR_MODE_MONOCHROME ? INK_MONO : INK_COLOUR;
   const int32_t resolution =
-      options.printer_resolution[0] > 0 ? options.printer_resolution[0] : DEFAULT_RESOLUTION;
+      options.printer_resolution[0] > 0 ? options.printer_resolution[0] : Def_Conf.resolution;
   if (fill_conf(conf, ink, resolution, media.row->name, media.source) != CONF_USABLE) {
     static_cast<void>(std::snprintf(message, MESSAGE_SIZE, "Size %s at %d dpi cannot be printed",
                                     options.media.size_name, resolution));

@@ -12,6 +12,10 @@
 inline constexpr int32_t INK_COLOUR = 1;
 inline constexpr int32_t INK_MONO = 2;
 
+// The resolutions, in dots per inch, that the CUPS driver and the Printer
+// Application offer; the built-in defaults' resolution is one of them.
+inline constexpr int32_t OFFERED_RESOLUTIONS[] = {180, 360, 720};
+
 extern "C" {
 
 struct Conf {

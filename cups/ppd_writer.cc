@@ -143,7 +143,7 @@ void write_modes(FILE* out) {
                "*OrderDependency: 20 AnySetup *Resolution\n"
                "*DefaultResolution: %ddpi\n",
                Def_Conf.resolution);
-  for (const int dpi : PPD_RESOLUTIONS) {
+  for (const int32_t dpi : OFFERED_RESOLUTIONS) {
     std::fprintf(out, "*Resolution %ddpi/%d dpi: \"<</HWResolution[%d %d]>>setpagedevice\"\n", dpi,
                  dpi, dpi, dpi);
   }

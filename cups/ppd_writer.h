@@ -8,10 +8,6 @@
 
 #include <cstdio>
 
-// The PPD's resolutions in dots per inch; the default is that of the
-// built-in defaults.
-inline constexpr int PPD_RESOLUTIONS[] = {180, 360, 720};
-
 // Writes the PPD for ravo `version` to `out`. Returns 0, or 1 when a write
 // failed.
 int write_ppd(FILE* out, const char* version);
