@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
-#include <string>
 #include <string_view>
 #include <thread>
 
@@ -138,7 +137,6 @@ class DeviceHold {
     }
     state_.changed.notify_all();
   }
-  pappl_device_t* device() const { return device_; }
 
  private:
   // While the job before closes its connection.
@@ -210,9 +208,9 @@ bool device_write(void* context, const void* data, size_t size) {
 }
 
 // A PDF or PostScript job's state while gs runs it. gs's checked images are
-// held in `held`, an unnamed file beside the job's, and reach the printer
-// only once every copy has printed, so that a job gs fails on mid-way puts
-// nothing on paper.
+// held in `held` and reach the printer only once every copy has been made,
+// so that a job gs fails on mid-way puts nothing on paper; raster jobs are
+// held the same way.
 struct DocumentRun {
   pappl_job_t* job;
   pappl_device_t* device;
@@ -225,24 +223,19 @@ bool hold_images(void* context, const void* data, size_t size) {
   return gs_write_descriptor(&static_cast<DocumentRun*>(context)->held, data, size);
 }
 
-// An unnamed file in the directory of `path`, gone when it is closed; -1
-// when none can be made.
-int open_holding_file(const char* path) {
-  const std::string_view file = path;
-  const size_t slash = file.rfind('/');
-  const std::string directory(slash == std::string_view::npos ? "." : file.substr(0, slash + 1));
-  return open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-}
+// An unnamed file in PAPPL's temporary directory to hold a job's images
+// until they are all made, gone when it is closed; -1 when none can be made.
+int open_holding_file() { return open(papplGetTempDir(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); }
 
-// Sends the held images to the printer.
-bool send_held(const DocumentRun& run) {
-  if (lseek(run.held, 0, SEEK_SET) != 0) return false;
+// Sends the images held in `held` to `device`.
+bool send_held(int held, pappl_device_t* device) {
+  if (lseek(held, 0, SEEK_SET) != 0) return false;
   char buffer[65536];
   for (;;) {
-    const ssize_t got = read(run.held, buffer, sizeof buffer);
+    const ssize_t got = read(held, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return got == 0;
-    if (!device_write(run.device, buffer, static_cast<size_t>(got))) return false;
+    if (!device_write(device, buffer, static_cast<size_t>(got))) return false;
   }
 }
 
@@ -288,7 +281,7 @@ bool print_copies(DocumentRun& run, DeviceHold& hold, int input, int copies) {
     abort_with(run.job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to open the printer's device");
     return false;
   }
-  if (!send_held(run)) {
+  if (!send_held(run.held, run.device)) {
     abort_with(run.job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to send the pages to the printer");
     return false;
   }
@@ -330,7 +323,7 @@ bool print_document_once(pappl_job_t* job, PrinterState& state, pappl_device_t* 
     return false;
   }
   bool printed = false;
-  run.held = open_holding_file(papplJobGetFilename(job));
+  run.held = open_holding_file();
   if (run.held < 0) {
     abort_with(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to make a file to hold the pages");
   } else {
@@ -350,13 +343,20 @@ struct RasterJob {
   Conf conf{};
   std::unique_ptr<DeviceHold> hold;
   PngWriter writer;
+  // The images, held until the job ends and then sent once for each copy:
   // PAPPL makes the copies of JPEG and PNG jobs, but not of PWG and Apple
-  // raster: for those the images of the first copy are kept and sent again.
+  // raster.
+  int held = -1;
   int copies = 1;
-  std::string images;
   unsigned pages = 0;
   bool failed = false;
   char message[MESSAGE_SIZE] = "";
+  RasterJob() = default;
+  RasterJob(const RasterJob&) = delete;
+  RasterJob& operator=(const RasterJob&) = delete;
+  ~RasterJob() {
+    if (held >= 0) close(held);
+  }
 };
 
 // Set while this thread runs a job that another run has claimed: its raster
@@ -396,9 +396,7 @@ void fail_raster(RasterJob& raster, pappl_job_t* job, pappl_jreason_t reason, co
 }
 
 bool raster_device_write(void* context, const void* data, size_t size) {
-  auto* raster = static_cast<RasterJob*>(context);
-  if (raster->copies > 1) raster->images.append(static_cast<const char*>(data), size);
-  return device_write(raster->hold->device(), data, size);
+  return gs_write_descriptor(&static_cast<RasterJob*>(context)->held, data, size);
 }
 
 int copies_to_make(pappl_job_t* job, const pappl_pr_options_t& options) {
@@ -407,15 +405,24 @@ int copies_to_make(pappl_job_t* job, const pappl_pr_options_t& options) {
   return streamed && options.copies > 1 ? options.copies : 1;
 }
 
-// Sends the kept images once for each copy after the first.
+// Sends the held images once for each copy; false after a message when that
+// fails.
 bool send_copies(pappl_job_t* job, RasterJob& raster) {
-  for (int copy = 1; copy < raster.copies; ++copy) {
+  pappl_device_t* device = raster.hold->open();
+  if (device == nullptr) {
+    fail_raster(raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM,
+                "Unable to open the printer's device");
+    return false;
+  }
+  for (int copy = 0; copy < raster.copies; ++copy) {
     if (papplJobIsCanceled(job)) return true;
-    if (!device_write(raster.hold->device(), raster.images.data(), raster.images.size())) {
+    if (!send_held(raster.held, device)) {
+      fail_raster(raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to send the pages");
       return false;
     }
     papplJobSetImpressionsCompleted(job, static_cast<int>(raster.pages));
   }
+  papplDeviceFlush(device);
   return true;
 }
 
@@ -463,9 +470,10 @@ bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
     return false;
   }
   raster->copies = copies_to_make(job, *options);
-  if (raster->hold->open() == nullptr) {
+  raster->held = open_holding_file();
+  if (raster->held < 0) {
     fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM,
-                "Unable to open the printer's device");
+                "Unable to make a file to hold the pages");
   }
   papplJobSetData(job, raster.release());
   return true;
@@ -522,10 +530,7 @@ bool raster_end_job(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_dev
   std::unique_ptr<RasterJob> raster(raster_job(job));
   papplJobSetData(job, nullptr);
   if (raster == nullptr) return false;
-  if (!raster->failed && !send_copies(job, *raster)) {
-    fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to send the copies");
-  }
-  if (!raster->failed) papplDeviceFlush(raster->hold->device());
+  if (!raster->failed) send_copies(job, *raster);
   const bool printed = !raster->failed;
   raster->hold.reset();
   settle_claim(*raster->state, raster->id, printed);
