@@ -9,7 +9,7 @@
 #include "app/jobs.h"
 #include "app/media.h"
 #include "conf/conf.h"
-#include "filter/filter.h"
+#include "conf/defaults.h"
 #include "paper/paper.h"
 #include "paper/size_names.h"
 
@@ -41,10 +41,6 @@ const MediaNames& media_names() {
     return made;
   }();
   return names;
-}
-
-void copy_text(char* to, size_t size, const char* from) {
-  static_cast<void>(std::snprintf(to, size, "%s", from));
 }
 
 // What IPP Everywhere clients expect and PAPPL leaves to the driver. The
@@ -94,9 +90,10 @@ void fill_ready_media(pappl_pr_driver_data_t* data) {
   for (const char* source : sources) {
     const int index = data->num_source++;
     data->source[index] = source;
-    fill_media_col(*call_paper_conf(table_source(source, false), "A4"), source, false,
+    fill_media_col(*call_paper_conf(table_source(source, false), DEFAULTS.size), source, false,
                    &data->media_ready[index]);
-    copy_text(data->media_ready[index].type, sizeof data->media_ready[index].type, MEDIA_TYPE);
+    papplCopyString(data->media_ready[index].type, MEDIA_TYPE,
+                    sizeof data->media_ready[index].type);
   }
   data->media_default = data->media_ready[0];
 }
@@ -246,7 +243,7 @@ bool setup_driver(pappl_system_t* /*system*/, const char* driver_name, const cha
   data->rendjob_cb = raster_end_job;
   data->testpage_cb = write_test_page;
   data->format = "application/octet-stream";
-  copy_text(data->make_and_model, sizeof data->make_and_model, DRIVER_DESCRIPTION);
+  papplCopyString(data->make_and_model, DRIVER_DESCRIPTION, sizeof data->make_and_model);
   data->ppm = 5;
   data->ppm_color = 3;
   data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_PHOTO | PAPPL_KIND_POSTCARD | PAPPL_KIND_ENVELOPE |
@@ -255,7 +252,8 @@ bool setup_driver(pappl_system_t* /*system*/, const char* driver_name, const cha
   data->quality_default = IPP_QUALITY_NORMAL;
   data->color_supported =
       PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME;
-  data->color_default = PAPPL_COLOR_MODE_COLOR;
+  data->color_default =
+      DEFAULTS.ink == INK_MONO ? PAPPL_COLOR_MODE_MONOCHROME : PAPPL_COLOR_MODE_COLOR;
   data->raster_types = PAPPL_PWG_RASTER_TYPE_SRGB_8 | PAPPL_PWG_RASTER_TYPE_SGRAY_8;
   data->sides_supported = PAPPL_SIDES_ONE_SIDED;
   data->sides_default = PAPPL_SIDES_ONE_SIDED;
@@ -265,11 +263,11 @@ bool setup_driver(pappl_system_t* /*system*/, const char* driver_name, const cha
     data->y_resolution[data->num_resolution] = resolution;
     ++data->num_resolution;
   }
-  data->x_default = data->y_default = Def_Conf.resolution;
+  data->x_default = data->y_default = DEFAULTS.resolution;
   data->borderless = true;
-  const PaperConf& a4 = *call_paper_conf("AUTO", "A4");
-  data->left_right = to_hundredths_mm(a4.left_offset);
-  data->bottom_top = to_hundredths_mm(a4.top_offset);
+  const PaperConf& usual = *call_paper_conf(DEFAULTS.source, DEFAULTS.size);
+  data->left_right = to_hundredths_mm(usual.left_offset);
+  data->bottom_top = to_hundredths_mm(usual.top_offset);
   const MediaNames& names = media_names();
   data->num_media = static_cast<int>(names.count);
   for (size_t i = 0; i < names.count; ++i) data->media[i] = names.names[i];

@@ -12,8 +12,8 @@
 
 #include "app/media.h"
 #include "app/png_writer.h"
+#include "conf/defaults.h"
 #include "conf/set_conf.h"
-#include "filter/filter.h"
 #include "gs/runner.h"
 
 namespace {
@@ -187,7 +187,7 @@ bool job_conf(const pappl_pr_options_t& options, Conf* conf, char* message) {
   const int32_t ink =
       options.print_color_mode == PAPPL_COLOR_MODE_MONOCHROME ? INK_MONO : INK_COLOUR;
   const int32_t resolution =
-      options.printer_resolution[0] > 0 ? options.printer_resolution[0] : Def_Conf.resolution;
+      options.printer_resolution[0] > 0 ? options.printer_resolution[0] : DEFAULTS.resolution;
   if (fill_conf(conf, ink, resolution, media.row->name, media.source) != CONF_USABLE) {
     static_cast<void>(std::snprintf(message, MESSAGE_SIZE, "Size %s at %d dpi cannot be printed",
                                     options.media.size_name, resolution));

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "filter/filter.h"
+#include "conf/defaults.h"
 #include "paper/catalogue.h"
 #include "paper/paper.h"
 #include "paper/size_names.h"
@@ -118,9 +118,9 @@ void write_sizes(FILE* out, const PaperConf* const* rows, size_t count, const ch
 void write_sources(FILE* out, const PaperConf* const* rows, size_t count) {
   std::fputs(
       "\n*OpenUI *InputSlot/Paper Source: PickOne\n"
-      "*OrderDependency: 20 AnySetup *InputSlot\n"
-      "*DefaultInputSlot: AUTO\n",
+      "*OrderDependency: 20 AnySetup *InputSlot\n",
       out);
+  std::fprintf(out, "*DefaultInputSlot: %s\n", DEFAULTS.source);
   for (const SourceText& source : SOURCE_TEXTS) {
     std::fprintf(out, "*InputSlot %s/%s: \"\"\n", source.keyword, source.text);
   }
@@ -142,7 +142,7 @@ void write_modes(FILE* out) {
                "\n*OpenUI *Resolution/Resolution: PickOne\n"
                "*OrderDependency: 20 AnySetup *Resolution\n"
                "*DefaultResolution: %ddpi\n",
-               Def_Conf.resolution);
+               DEFAULTS.resolution);
   for (const int32_t dpi : OFFERED_RESOLUTIONS) {
     std::fprintf(out, "*Resolution %ddpi/%d dpi: \"<</HWResolution[%d %d]>>setpagedevice\"\n", dpi,
                  dpi, dpi, dpi);
@@ -157,7 +157,7 @@ void write_modes(FILE* out) {
                "*ColorModel RGB/Color: \"\"\n"
                "*ColorModel Gray/Grayscale: \"\"\n"
                "*CloseUI: *ColorModel\n",
-               Def_Conf.ink == INK_MONO ? "Gray" : "RGB");
+               DEFAULTS.ink == INK_MONO ? "Gray" : "RGB");
 }
 
 void write_fonts(FILE* out) {
@@ -178,10 +178,8 @@ void write_fonts(FILE* out) {
 int write_ppd(FILE* out, const char* version) {
   const PaperConf* rows[MAX_SIZES];
   const size_t count = collect_sizes(rows);
-  // The default size is the one the built-in defaults print on.
-  const char* fallback = "A4";
   write_header(out, version);
-  write_sizes(out, rows, count, fallback);
+  write_sizes(out, rows, count, DEFAULTS.size);
   write_sources(out, rows, count);
   write_modes(out);
   write_fonts(out);
