@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/job_claims.h"
 #include "app/jobs.h"
 #include "app/media.h"
 #include "conf/conf.h"

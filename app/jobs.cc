@@ -3,23 +3,23 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 #include <memory>
 #include <string_view>
-#include <thread>
 
+#include "app/job_claims.h"
 #include "app/media.h"
+#include "app/page_sender.h"
 #include "app/png_writer.h"
-#include "conf/defaults.h"
 #include "conf/set_conf.h"
 #include "gs/runner.h"
 
 namespace {
 
 constexpr size_t MESSAGE_SIZE = 512;
-constexpr size_t CLAIMS_KEPT = 256;
 
 PrinterState* printer_state(pappl_job_t* job) {
   pappl_pr_driver_data_t data;
@@ -27,174 +27,10 @@ PrinterState* printer_state(pappl_job_t* job) {
   return static_cast<PrinterState*>(data.extension);
 }
 
-// Claims `id` for this run; false when another run has it already.
-bool claim_job(PrinterState& state, int id) {
-  const std::lock_guard<std::mutex> hold(state.lock);
-  for (const PrinterState::Claim& claim : state.claims) {
-    if (claim.job_id == id) return false;
-  }
-  if (state.claims.size() >= CLAIMS_KEPT) state.claims.pop_front();
-  state.claims.push_back({id, false, false});
-  return true;
-}
-
-// A second run's end makes PAPPL close the printer's device, whichever job
-// holds it then; a job that starts this soon after one uses its own.
-constexpr std::chrono::seconds SECOND_RUN_REACH{2};
-
-// Notes that the second run of job `id` has ended, or will as soon as this
-// callback returns.
-void end_second_run(PrinterState& state, int id) {
-  {
-    const std::lock_guard<std::mutex> hold(state.lock);
-    for (auto run = state.second_runs.begin(); run != state.second_runs.end(); ++run) {
-      if (*run != id) continue;
-      state.second_runs.erase(run);
-      break;
-    }
-    state.second_run_ended = std::chrono::steady_clock::now();
-  }
-  state.changed.notify_all();
-}
-
-// Whether the second run of a job other than `id` is under way, or one ended
-// too recently to be sure that PAPPL has closed the device after it. Job
-// `id`'s own second run ends only after this run has written everything.
-bool near_second_run(PrinterState& state, int id) {
-  const std::lock_guard<std::mutex> hold(state.lock);
-  for (const int run : state.second_runs) {
-    if (run != id) return true;
-  }
-  return std::chrono::steady_clock::now() - state.second_run_ended < SECOND_RUN_REACH;
-}
-
-// Waits until the run that claimed `id` is done; returns its result. The
-// caller is a second run, and calls end_second_run when it has done.
-bool wait_for_claim(PrinterState& state, int id) {
-  std::unique_lock<std::mutex> hold(state.lock);
-  state.second_runs.push_back(id);
-  for (;;) {
-    bool found = false;
-    for (const PrinterState::Claim& claim : state.claims) {
-      if (claim.job_id != id) continue;
-      found = true;
-      if (claim.done) return claim.result;
-    }
-    if (!found) return false;
-    state.changed.wait(hold);
-  }
-}
-
-void settle_claim(PrinterState& state, int id, bool result) {
-  {
-    const std::lock_guard<std::mutex> hold(state.lock);
-    for (PrinterState::Claim& claim : state.claims) {
-      if (claim.job_id == id) claim = {id, true, result};
-    }
-  }
-  state.changed.notify_all();
-}
-
-bool job_is_processing(pappl_job_t* job, int id) {
-  pappl_job_t* other = papplPrinterFindJob(papplJobGetPrinter(job), id);
-  return other != nullptr && papplJobGetState(other) == IPP_JSTATE_PROCESSING;
-}
-
-// The printer's device, held by one job at a time. PAPPL may close the
-// device it handed a job once another job ends, so a job that had to wait
-// for its turn opens a connection of its own; one that found the device free
-// uses PAPPL's, which a USB printer, taking one connection at a time, needs.
-class DeviceHold {
- public:
-  DeviceHold(pappl_job_t* job, PrinterState& state, pappl_device_t* handed)
-      : state_(state), job_(job), id_(papplJobGetID(job)), handed_(handed), waited_(wait_turn()) {}
-  // The device, once the job has something for it; null when it cannot be
-  // opened.
-  pappl_device_t* open() {
-    pappl_printer_t* printer = papplJobGetPrinter(job_);
-    // A file device is named after the job that opened it, which need not be
-    // this one when PAPPL runs two at once; a file takes many writers, so a
-    // job always opens its own.
-    const bool file = std::string_view(papplPrinterGetDeviceURI(printer)).starts_with("file:");
-    if (device_ == nullptr && !file && !waited_ && !near_second_run(state_, id_)) {
-      device_ = handed_;
-    }
-    for (int attempt = 0; attempt < OPEN_ATTEMPTS && device_ == nullptr; ++attempt) {
-      if (attempt > 0) std::this_thread::sleep_for(OPEN_PAUSE);
-      device_ = papplDeviceOpen(papplPrinterGetDeviceURI(printer), papplJobGetName(job_),
-                                papplLogDevice, papplPrinterGetSystem(printer));
-      owned_ = device_ != nullptr;
-    }
-    return device_;
-  }
-  DeviceHold(const DeviceHold&) = delete;
-  DeviceHold& operator=(const DeviceHold&) = delete;
-  ~DeviceHold() {
-    if (owned_ && device_ != nullptr) papplDeviceClose(device_);
-    {
-      const std::lock_guard<std::mutex> hold(state_.lock);
-      if (state_.device_holder == id_) state_.device_holder = 0;
-    }
-    state_.changed.notify_all();
-  }
-
- private:
-  // While the job before closes its connection.
-  static constexpr int OPEN_ATTEMPTS = 20;
-  static constexpr std::chrono::milliseconds OPEN_PAUSE{250};
-
-  // Waits until no other job holds the device, and takes it; returns whether
-  // another held it. A holder whose job is no longer processing has lost it.
-  bool wait_turn() {
-    std::unique_lock<std::mutex> hold(state_.lock);
-    bool waited = false;
-    while (state_.device_holder != 0 && state_.device_holder != id_) {
-      waited = true;
-      if (state_.changed.wait_for(hold, std::chrono::seconds(1)) != std::cv_status::timeout) {
-        continue;
-      }
-      const int holder = state_.device_holder;
-      hold.unlock();
-      const bool stale = holder != 0 && !job_is_processing(job_, holder);
-      hold.lock();
-      if (stale && state_.device_holder == holder) state_.device_holder = 0;
-    }
-    state_.device_holder = id_;
-    return waited;
-  }
-
-  PrinterState& state_;
-  pappl_job_t* job_;
-  int id_;
-  pappl_device_t* handed_;
-  bool waited_;
-  pappl_device_t* device_ = nullptr;
-  bool owned_ = false;
-};
-
 struct OptionsDeleter {
   void operator()(pappl_pr_options_t* options) const { papplJobDeletePrintOptions(options); }
 };
 using Options = std::unique_ptr<pappl_pr_options_t, OptionsDeleter>;
-
-// The raster the job's options ask for, or false with the reason.
-bool job_conf(const pappl_pr_options_t& options, Conf* conf, char* message) {
-  const JobMedia media = resolve_media(options.media);
-  if (media.row == nullptr) {
-    describe_unfeedable(options.media, message, MESSAGE_SIZE);
-    return false;
-  }
-  const int32_t ink =
-      options.print_color_mode == PAPPL_COLOR_MODE_MONOCHROME ? INK_MONO : INK_COLOUR;
-  const int32_t resolution =
-      options.printer_resolution[0] > 0 ? options.printer_resolution[0] : DEFAULTS.resolution;
-  if (fill_conf(conf, ink, resolution, media.row->name, media.source) != CONF_USABLE) {
-    static_cast<void>(std::snprintf(message, MESSAGE_SIZE, "Size %s at %d dpi cannot be printed",
-                                    options.media.size_name, resolution));
-    return false;
-  }
-  return true;
-}
 
 void abort_with(pappl_job_t* job, pappl_jreason_t reason, const char* message) {
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message);
@@ -202,45 +38,118 @@ void abort_with(pappl_job_t* job, pappl_jreason_t reason, const char* message) {
   papplJobSetReasons(job, reason, PAPPL_JREASON_NONE);
 }
 
-bool device_write(void* context, const void* data, size_t size) {
-  return papplDeviceWrite(static_cast<pappl_device_t*>(context), data, size) ==
-         static_cast<ssize_t>(size);
+bool offered(int32_t resolution) {
+  return std::find(std::begin(OFFERED_RESOLUTIONS), std::end(OFFERED_RESOLUTIONS), resolution) !=
+         std::end(OFFERED_RESOLUTIONS);
 }
 
-// A PDF or PostScript job's state while gs runs it. gs's checked images are
-// held in `held` and reach the printer only once every copy has been made,
-// so that a job gs fails on mid-way puts nothing on paper; raster jobs are
-// held the same way.
-struct DocumentRun {
+// The resolution to print at. A job that names one gets it. PAPPL otherwise
+// picks one by print-quality, passing over the printer's default: a job that
+// names no quality either gets the default, and a page of raster that came
+// drawn at an offered resolution keeps it, so that it is neither padded nor
+// cut.
+int32_t job_resolution(pappl_job_t* job, const pappl_pr_options_t& options,
+                       const cups_page_header2_t* page) {
+  if (papplJobGetAttribute(job, "printer-resolution") != nullptr) {
+    return options.printer_resolution[0];
+  }
+  if (page != nullptr) {
+    const auto x = static_cast<int32_t>(page->HWResolution[0]);
+    if (x == static_cast<int32_t>(page->HWResolution[1]) && offered(x)) return x;
+  }
+  if (page == nullptr && papplJobGetAttribute(job, "print-quality") != nullptr) {
+    return options.printer_resolution[0];
+  }
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
+  return data.x_default > 0 ? data.x_default : options.printer_resolution[0];
+}
+
+// The paper table row that the job's media asks for, or null with the reason.
+const PaperConf* job_paper(const pappl_pr_options_t& options, char* message) {
+  const JobMedia media = resolve_media(options.media);
+  if (media.row == nullptr) describe_unfeedable(options.media, message, MESSAGE_SIZE);
+  return media.row;
+}
+
+int32_t job_ink(const pappl_pr_options_t& options) {
+  return options.print_color_mode == PAPPL_COLOR_MODE_MONOCHROME ? INK_MONO : INK_COLOUR;
+}
+
+// The raster for `paper` at `resolution`, or false with the reason.
+bool job_conf(const PaperConf& paper, int32_t ink, int32_t resolution, Conf* conf, char* message) {
+  if (fill_conf_for_paper(conf, ink, resolution, paper) == CONF_USABLE) return true;
+  static_cast<void>(std::snprintf(message, MESSAGE_SIZE, "Size %s at %d dpi cannot be printed",
+                                  paper.name, resolution));
+  return false;
+}
+
+// The job's end of its pages' way: the device, opened when the first page
+// is whole.
+struct Outlet {
   pappl_job_t* job;
-  pappl_device_t* device;
-  Conf conf;
-  uint32_t pages;
-  int held;
+  DeviceHold* hold;
+  bool raster;  // PAPPL counts the pages of a raster job's first copy itself
+  pappl_device_t* device = nullptr;
+  char open_failure[MESSAGE_SIZE] = "";
 };
 
-bool hold_images(void* context, const void* data, size_t size) {
-  return gs_write_descriptor(&static_cast<DocumentRun*>(context)->held, data, size);
-}
-
-// An unnamed file in PAPPL's temporary directory to hold a job's images
-// until they are all made, gone when it is closed; -1 when none can be made.
-int open_holding_file() { return open(papplGetTempDir(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); }
-
-// Sends the images held in `held` to `device`.
-bool send_held(int held, pappl_device_t* device) {
-  if (lseek(held, 0, SEEK_SET) != 0) return false;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = read(held, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return got == 0;
-    if (!device_write(device, buffer, static_cast<size_t>(got))) return false;
+bool outlet_write(void* context, const void* data, size_t size) {
+  auto* outlet = static_cast<Outlet*>(context);
+  if (outlet->device == nullptr) {
+    if (outlet->open_failure[0] != '\0') return false;
+    outlet->device = outlet->hold->open(outlet->open_failure, sizeof outlet->open_failure);
+    if (outlet->device == nullptr) return false;
   }
+  return papplDeviceWrite(outlet->device, data, size) == static_cast<ssize_t>(size);
 }
 
-bool run_cancelled(void* context) {
-  return papplJobIsCanceled(static_cast<DocumentRun*>(context)->job);
+bool outlet_cancelled(void* context) {
+  return papplJobIsCanceled(static_cast<Outlet*>(context)->job);
+}
+
+void outlet_page_sent(void* context, int copy) {
+  const auto* outlet = static_cast<Outlet*>(context);
+  if (!outlet->raster || copy > 0) papplJobSetImpressionsCompleted(outlet->job, 1);
+}
+
+PageOutlet page_outlet(Outlet& outlet) {
+  return PageOutlet{outlet_write, outlet_cancelled, outlet_page_sent, &outlet};
+}
+
+// Aborts the job with what made the sender fail; false when nothing did.
+bool abort_for_sender(pappl_job_t* job, const PageSender& sender, const Outlet& outlet) {
+  char message[MESSAGE_SIZE];
+  switch (sender.fault()) {
+    case SendFault::HOLD_FAILED:
+      static_cast<void>(std::snprintf(message, sizeof message,
+                                      "Unable to hold the pages in the temporary directory (%s)",
+                                      std::strerror(sender.error())));
+      break;
+    case SendFault::PRINTER_FAILED:
+      static_cast<void>(std::snprintf(message, sizeof message, "%s",
+                                      outlet.open_failure[0] != '\0'
+                                          ? outlet.open_failure
+                                          : "Unable to send the pages to the printer"));
+      break;
+    default:
+      return false;
+  }
+  abort_with(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, message);
+  return true;
+}
+
+// Sends the other copies and ends the job's output; true when every page
+// reached the printer or the job was cancelled.
+bool finish_sending(pappl_job_t* job, PageSender& sender, Outlet& outlet, int copies) {
+  sender.send_copies(copies);
+  if (outlet.device != nullptr) papplDeviceFlush(outlet.device);
+  if (abort_for_sender(job, sender, outlet)) return false;
+  if (sender.fault() == SendFault::NONE) {
+    papplJobSetMessage(job, "Printed %u page%s", sender.pages_sent(),
+                       sender.pages_sent() == 1 ? "" : "s");
+  }
+  return true;
 }
 
 pappl_jreason_t reason_for(GsOutcome outcome) {
@@ -255,63 +164,38 @@ pappl_jreason_t reason_for(GsOutcome outcome) {
   }
 }
 
-// Runs gs once for each copy, then sends the images. True when every copy
-// printed or the job was cancelled.
-bool print_copies(DocumentRun& run, DeviceHold& hold, int input, int copies) {
-  for (int copy = 0; copy < copies; ++copy) {
-    if (lseek(input, 0, SEEK_SET) != 0) {
-      abort_with(run.job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to reread the job's file");
-      return false;
-    }
-    const GsJob gs{&run.conf, true, input, hold_images, run_cancelled, &run};
-    GsRun outcome{};
-    const bool printed = run_gs_job(gs, &outcome);
-    run.pages += outcome.pages;
-    papplJobSetImpressionsCompleted(run.job, static_cast<int>(outcome.pages));
-    if (outcome.outcome == GS_CANCELLED) return true;
-    if (!printed) {
-      char text[GS_MESSAGE_SIZE];
-      describe_gs_run(outcome, text);
-      abort_with(run.job, reason_for(outcome.outcome), text);
-      return false;
-    }
-  }
-  run.device = hold.open();
-  if (run.device == nullptr) {
-    abort_with(run.job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to open the printer's device");
-    return false;
-  }
-  if (!send_held(run.held, run.device)) {
-    abort_with(run.job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to send the pages to the printer");
-    return false;
-  }
-  papplDeviceFlush(run.device);
-  papplJobSetMessage(run.job, "Printed %u page%s", run.pages, run.pages == 1 ? "" : "s");
-  return true;
+// A PDF or PostScript job's state while gs runs it: the context of its GsJob.
+struct DocumentRun {
+  pappl_job_t* job;
+  PageSender* sender;
+};
+
+bool document_hold(void* context, const void* data, size_t size) {
+  return static_cast<DocumentRun*>(context)->sender->hold(data, size);
 }
 
-// PAPPL picks a document's resolution by its print-quality, passing over the
-// printer's default resolution: a job that asks for neither gets the default.
-void use_default_resolution(pappl_job_t* job, pappl_pr_options_t* options) {
-  if (papplJobGetAttribute(job, "printer-resolution") != nullptr ||
-      papplJobGetAttribute(job, "print-quality") != nullptr) {
-    return;
-  }
-  pappl_pr_driver_data_t data;
-  papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
-  if (data.x_default <= 0 || data.y_default <= 0) return;
-  options->printer_resolution[0] = data.x_default;
-  options->printer_resolution[1] = data.y_default;
+bool document_cancelled(void* context) {
+  return papplJobIsCanceled(static_cast<DocumentRun*>(context)->job);
+}
+
+void document_page_done(void* context, uint32_t /*pages*/) {
+  static_cast<DocumentRun*>(context)->sender->page_done();
+}
+
+// The page range to draw, as gs counts it: 0 for no limit.
+int32_t page_limit(unsigned page) {
+  return page > 0 && page < static_cast<unsigned>(INT32_MAX) ? static_cast<int32_t>(page) : 0;
 }
 
 bool print_document_once(pappl_job_t* job, PrinterState& state, pappl_device_t* handed) {
   DeviceHold hold(job, state, handed);
   const Options options(papplJobCreatePrintOptions(job, 0, true));
   if (options == nullptr) return false;
-  use_default_resolution(job, options.get());
-  DocumentRun run{job, nullptr, {}, 0, -1};
   char message[MESSAGE_SIZE];
-  if (!job_conf(*options, &run.conf, message)) {
+  const PaperConf* paper = job_paper(*options, message);
+  Conf conf{};
+  if (paper == nullptr || !job_conf(*paper, job_ink(*options),
+                                    job_resolution(job, *options, nullptr), &conf, message)) {
     abort_with(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, message);
     return false;
   }
@@ -322,46 +206,62 @@ bool print_document_once(pappl_job_t* job, PrinterState& state, pappl_device_t* 
     abort_with(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to open the job's file");
     return false;
   }
-  bool printed = false;
-  run.held = open_holding_file();
-  if (run.held < 0) {
-    abort_with(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to make a file to hold the pages");
-  } else {
-    papplJobSetData(job, &run);
-    printed = print_copies(run, hold, input, options->copies > 0 ? options->copies : 1);
-    papplJobSetData(job, nullptr);
-    close(run.held);
+  Outlet outlet{job, &hold, false};
+  PageSender sender(page_outlet(outlet));
+  if (!sender.open(papplGetTempDir())) {
+    close(input);
+    abort_for_sender(job, sender, outlet);
+    return false;
   }
+  DocumentRun run{job, &sender};
+  const GsJob gs{&conf,
+                 true,
+                 input,
+                 document_hold,
+                 document_cancelled,
+                 &run,
+                 document_page_done,
+                 page_limit(options->first_page),
+                 page_limit(options->last_page),
+                 true};
+  GsRun outcome{};
+  const bool drawn = run_gs_job(gs, &outcome);
   close(input);
-  return printed;
+  if (outcome.outcome == GS_CANCELLED || sender.fault() == SendFault::CANCELLED) {
+    if (outlet.device != nullptr) papplDeviceFlush(outlet.device);
+    return true;
+  }
+  if (abort_for_sender(job, sender, outlet)) return false;
+  if (!drawn) {
+    char text[GS_MESSAGE_SIZE];
+    describe_gs_run(outcome, text);
+    abort_with(job, reason_for(outcome.outcome), text);
+    return false;
+  }
+  return finish_sending(job, sender, outlet, options->copies);
 }
 
-// A raster job's state, from its first callback to its last.
+// A raster job's state, from its first callback to its last, in the job's
+// data. A second run of the job finds none and does nothing.
 struct RasterJob {
   PrinterState* state = nullptr;
   int id = 0;
-  Conf conf{};
+  const PaperConf* paper = nullptr;
+  int32_t ink = INK_COLOUR;
   std::unique_ptr<DeviceHold> hold;
+  std::unique_ptr<Outlet> outlet;
+  std::unique_ptr<PageSender> sender;
   PngWriter writer;
-  // The images, held until the job ends and then sent once for each copy:
-  // PAPPL makes the copies of JPEG and PNG jobs, but not of PWG and Apple
-  // raster.
-  int held = -1;
   int copies = 1;
-  unsigned pages = 0;
-  bool failed = false;
-  char message[MESSAGE_SIZE] = "";
-  RasterJob() = default;
-  RasterJob(const RasterJob&) = delete;
-  RasterJob& operator=(const RasterJob&) = delete;
-  ~RasterJob() {
-    if (held >= 0) close(held);
-  }
+  // The pages of a PWG or Apple raster job to print (PAPPL's page-ranges),
+  // the page under way, and whether it is left out.
+  unsigned first_page = 1;
+  unsigned last_page = 0;
+  unsigned page = 0;
+  bool streamed = false;
+  bool skipping = false;
+  bool stopped = false;  // failed, with a message, or cancelled
 };
-
-// Set while this thread runs a job that another run has claimed: its raster
-// callbacks then do nothing.
-thread_local bool duplicate_run = false;
 
 RasterJob* raster_job(pappl_job_t* job) { return static_cast<RasterJob*>(papplJobGetData(job)); }
 
@@ -388,42 +288,18 @@ bool line_format(const cups_page_header2_t& header, LineFormat* format) {
   }
 }
 
-void fail_raster(RasterJob& raster, pappl_job_t* job, pappl_jreason_t reason, const char* text) {
-  if (raster.failed) return;
-  raster.failed = true;
-  static_cast<void>(std::snprintf(raster.message, sizeof raster.message, "%s", text));
-  abort_with(job, reason, text);
+// Stops the job's output: with the sender's fault when it has one, else
+// with `reason` and `text`.
+void stop_raster(RasterJob& raster, pappl_job_t* job, pappl_jreason_t reason, const char* text) {
+  if (raster.stopped) return;
+  raster.stopped = true;
+  if (raster.sender->fault() == SendFault::CANCELLED) return;
+  if (!abort_for_sender(job, *raster.sender, *raster.outlet)) abort_with(job, reason, text);
 }
 
-bool raster_device_write(void* context, const void* data, size_t size) {
-  return gs_write_descriptor(&static_cast<RasterJob*>(context)->held, data, size);
-}
-
-int copies_to_make(pappl_job_t* job, const pappl_pr_options_t& options) {
-  const std::string_view format = papplJobGetFormat(job);
-  const bool streamed = format == "image/pwg-raster" || format == "image/urf";
-  return streamed && options.copies > 1 ? options.copies : 1;
-}
-
-// Sends the held images once for each copy; false after a message when that
-// fails.
-bool send_copies(pappl_job_t* job, RasterJob& raster) {
-  pappl_device_t* device = raster.hold->open();
-  if (device == nullptr) {
-    fail_raster(raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM,
-                "Unable to open the printer's device");
-    return false;
-  }
-  for (int copy = 0; copy < raster.copies; ++copy) {
-    if (papplJobIsCanceled(job)) return true;
-    if (!send_held(raster.held, device)) {
-      fail_raster(raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to send the pages");
-      return false;
-    }
-    papplJobSetImpressionsCompleted(job, static_cast<int>(raster.pages));
-  }
-  papplDeviceFlush(device);
-  return true;
+bool outside_range(const RasterJob& raster) {
+  return raster.streamed && (raster.page < raster.first_page ||
+                             (raster.last_page > 0 && raster.page > raster.last_page));
 }
 
 }  // namespace
@@ -450,30 +326,35 @@ bool print_raw(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t
 bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
   PrinterState* state = printer_state(job);
   const int id = papplJobGetID(job);
-  duplicate_run = !claim_job(*state, id);
-  if (duplicate_run) {
+  if (!claim_job(*state, id)) {
+    // The job's data stays empty for this run, so its other callbacks do
+    // nothing; PAPPL goes on to them only for a true result.
     const bool result = wait_for_claim(*state, id);
-    // PAPPL goes on to the other callbacks only for a true result.
-    if (!result) {
-      duplicate_run = false;
-      end_second_run(*state, id);
-    }
+    if (!result) end_second_run(*state, id);
     return result;
+  }
+  char message[MESSAGE_SIZE];
+  const PaperConf* paper = job_paper(*options, message);
+  if (paper == nullptr) {
+    abort_with(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, message);
+    settle_claim(*state, id, false);
+    return false;
   }
   auto raster = std::make_unique<RasterJob>();
   raster->state = state;
   raster->id = id;
+  raster->paper = paper;
+  raster->ink = job_ink(*options);
   raster->hold = std::make_unique<DeviceHold>(job, *state, device);
-  if (!job_conf(*options, &raster->conf, raster->message)) {
-    abort_with(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, raster->message);
-    settle_claim(*state, id, false);
-    return false;
-  }
-  raster->copies = copies_to_make(job, *options);
-  raster->held = open_holding_file();
-  if (raster->held < 0) {
-    fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM,
-                "Unable to make a file to hold the pages");
+  raster->outlet = std::make_unique<Outlet>(Outlet{job, raster->hold.get(), true});
+  raster->sender = std::make_unique<PageSender>(page_outlet(*raster->outlet));
+  const std::string_view format = papplJobGetFormat(job);
+  raster->streamed = format == "image/pwg-raster" || format == "image/urf";
+  raster->copies = copies_to_send(format, options->copies);
+  raster->first_page = options->first_page;
+  raster->last_page = options->last_page;
+  if (!raster->sender->open(papplGetTempDir())) {
+    stop_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "");
   }
   papplJobSetData(job, raster.release());
   return true;
@@ -482,19 +363,30 @@ bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
 bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* /*device*/,
                        unsigned /*page*/) {
   RasterJob* raster = raster_job(job);
-  if (duplicate_run || raster == nullptr || raster->failed) return true;
+  if (raster == nullptr || raster->stopped) return true;
+  ++raster->page;
+  raster->skipping = outside_range(*raster);
+  if (raster->skipping) return true;
   LineFormat format = LineFormat::RGB8;
   if (!line_format(options->header, &format)) {
-    fail_raster(*raster, job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
+    stop_raster(*raster, job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
                 "Unsupported raster: only 8 or 16-bit RGB, grey or black, or 1-bit black");
     return true;
   }
+  char message[MESSAGE_SIZE];
+  Conf conf{};
+  const int32_t resolution = job_resolution(job, *options, &options->header);
+  papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Page %u drawn at %u dpi, printed at %d dpi", raster->page,
+              options->header.HWResolution[0], resolution);
+  if (!job_conf(*raster->paper, raster->ink, resolution, &conf, message)) {
+    stop_raster(*raster, job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, message);
+    return true;
+  }
   const InputPage in{format, options->header.cupsWidth, options->header.cupsHeight};
-  const OutputPage page{static_cast<uint32_t>(raster->conf.width),
-                        static_cast<uint32_t>(raster->conf.height), raster->conf.ink == INK_MONO,
-                        PNG_ZLIB_LEVEL};
-  if (!raster->writer.start(in, page, PngSink{raster_device_write, raster})) {
-    fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to encode the page");
+  const OutputPage page{static_cast<uint32_t>(conf.width), static_cast<uint32_t>(conf.height),
+                        conf.ink == INK_MONO, PNG_ZLIB_LEVEL};
+  if (!raster->writer.start(in, page, PngSink{hold_pages, raster->sender.get()})) {
+    stop_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to encode the page");
   }
   return true;
 }
@@ -502,9 +394,9 @@ bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_devi
 bool raster_write_line(pappl_job_t* job, pappl_pr_options_t* /*options*/,
                        pappl_device_t* /*device*/, unsigned /*y*/, const unsigned char* line) {
   RasterJob* raster = raster_job(job);
-  if (duplicate_run || raster == nullptr || raster->failed) return true;
+  if (raster == nullptr || raster->stopped || raster->skipping) return true;
   if (!raster->writer.line(line)) {
-    fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to send the page");
+    stop_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to encode the page");
   }
   return true;
 }
@@ -512,26 +404,32 @@ bool raster_write_line(pappl_job_t* job, pappl_pr_options_t* /*options*/,
 bool raster_end_page(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/,
                      unsigned /*page*/) {
   RasterJob* raster = raster_job(job);
-  if (duplicate_run || raster == nullptr || raster->failed) return true;
+  if (raster == nullptr || raster->stopped || raster->skipping) return true;
   if (!raster->writer.finish()) {
-    fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to send the page");
+    stop_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to encode the page");
     return true;
   }
-  ++raster->pages;
+  raster->sender->page_done();
+  if (raster->sender->fault() != SendFault::NONE) {
+    stop_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "");
+  }
   return true;
 }
 
 bool raster_end_job(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/) {
-  if (duplicate_run) {
-    duplicate_run = false;
+  std::unique_ptr<RasterJob> raster(raster_job(job));
+  if (raster == nullptr) {
     end_second_run(*printer_state(job), papplJobGetID(job));
     return true;
   }
-  std::unique_ptr<RasterJob> raster(raster_job(job));
   papplJobSetData(job, nullptr);
-  if (raster == nullptr) return false;
-  if (!raster->failed) send_copies(job, *raster);
-  const bool printed = !raster->failed;
+  bool printed = true;
+  if (raster->stopped) {
+    printed = raster->sender->fault() == SendFault::CANCELLED;
+  } else {
+    printed = finish_sending(job, *raster->sender, *raster->outlet, raster->copies);
+  }
+  raster->sender.reset();
   raster->hold.reset();
   settle_claim(*raster->state, raster->id, printed);
   return printed;

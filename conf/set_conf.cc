@@ -23,10 +23,16 @@ ConfFault fill_conf(Conf* conf, int32_t ink, int32_t resolution, const char* med
   if (paper_table(source) == nullptr) return CONF_UNKNOWN_SOURCE;
   const PaperConf* paper = call_paper_conf(source, media);
   if (paper == nullptr) return CONF_SIZE_NOT_IN_SOURCE;
+  return fill_conf_for_paper(conf, ink, resolution, *paper);
+}
+
+ConfFault fill_conf_for_paper(Conf* conf, int32_t ink, int32_t resolution, const PaperConf& paper) {
+  if (ink != INK_COLOUR && ink != INK_MONO) return CONF_BAD_INK;
+  if (resolution <= 0) return CONF_BAD_RESOLUTION;
   int32_t width = 0;
   int32_t height = 0;
-  if (!to_pixels(resolution, paper->width, &width) ||
-      !to_pixels(resolution, paper->height, &height)) {
+  if (!to_pixels(resolution, paper.width, &width) ||
+      !to_pixels(resolution, paper.height, &height)) {
     return CONF_PAGE_TOO_LARGE;
   }
   *conf = Conf{ink, resolution, width, height};

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "conf/conf.h"
+#include "paper/paper.h"
 
 extern "C" {
 
@@ -24,5 +25,9 @@ int set_conf(Conf* conf, int32_t ink, int32_t resolution, const char* media, con
 // REQUIRES: `conf` is not null.
 ConfFault fill_conf(Conf* conf, int32_t ink, int32_t resolution, const char* media,
                     const char* source);
+
+// fill_conf for a row already found in the paper tables.
+// REQUIRES: `conf` is not null.
+ConfFault fill_conf_for_paper(Conf* conf, int32_t ink, int32_t resolution, const PaperConf& paper);
 
 #endif  // RAVO_CONF_SET_CONF_H_

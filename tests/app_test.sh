@@ -99,7 +99,7 @@ DISPLAY media-col-database
 EOF
 
 # The job attributes for WORDS: media=PWG-NAME, source=NAME, borderless, res=DPI,
-# mode=COLOUR-MODE, copies=N. A size is sent by its dimensions, as clients do,
+# mode=COLOUR-MODE, copies=N, pages=FIRST-LAST. A size is sent by its dimensions, as clients do,
 # with no margins when borderless, else with the first non-zero margins that
 # the printer offers for it from that source (or from any, when its entries
 # name no source).
@@ -113,6 +113,7 @@ job_attributes() {
       res=*) echo "ATTR resolution printer-resolution ${word#*=}dpi" ;;
       mode=*) echo "ATTR keyword print-color-mode ${word#*=}" ;;
       copies=*) echo "ATTR integer copies ${word#*=}" ;;
+      pages=*) echo "ATTR rangeOfInteger page-ranges ${word#*=}" ;;
     esac
   done
   [ -n "$media" ] || return 0
@@ -147,7 +148,9 @@ job() { # NAME FILE [WORDS...]
   if [ -z "$state" ]; then
     echo "refused ($(sed -n 's/.*status-code = \([a-z-]*\).*/\1/p' "$work/jobs/$1.log" | head -n1))"
   else
-    echo "$state: $("$png_info" "$work/out/$1.png")"
+    # The printer's output is named after the job's id, never its name.
+    id=$(sed -n 's/^ *job-id (integer) = //p' "$work/jobs/$1.log" | tail -n 1)
+    echo "$state: $("$png_info" "$work/out/job-$id.png")"
   fi
 }
 submit() { # NAME FILE [WORDS...]
@@ -169,6 +172,7 @@ FILE \$filename
 STATUS successful-ok
 STATUS server-error-busy REPEAT-MATCH
 EXPECT job-id
+DISPLAY job-id
 }
 {
 OPERATION Get-Job-Attributes
@@ -182,6 +186,7 @@ STATUS successful-ok
 EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 6000
 DISPLAY job-state
 DISPLAY job-state-message
+DISPLAY job-impressions-completed
 EOF
 }
 
@@ -237,6 +242,8 @@ gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$in/two.pdf" "$i
   "$in/page.ps"
 render -sDEVICE=pwgraster -r360 -g1260x1800 -sOutputFile="$in/colour.pwg"
 render -sDEVICE=pwgraster -dcupsColorSpace=18 -r180 -g744x1049 -sOutputFile="$in/grey.pwg"
+render -sDEVICE=pwgraster -dcupsColorSpace=18 -dcupsBitsPerColor=8 -r180 -g744x1049 \
+  -sOutputFile="$in/grey8.pwg"
 render -sDEVICE=urf -r360 -g1488x2098 -sOutputFile="$in/page.urf"
 render -sDEVICE=jpeg -r40 -sOutputFile="$in/page.jpg"
 render -sDEVICE=png16m -r40 -sOutputFile="$in/page.png"
@@ -263,9 +270,21 @@ PostScript, name card from the roll|page.ps|completed: 1 x 1261x779 colour|media
 PostScript that writes to stdout|chatty.ps|completed: 1 x 744x1049 colour|$a6
 PWG raster, borderless L from the roll|colour.pwg|completed: 1 x 1261x1800 colour|media=oe_photo-l_3.5x5in source=main-roll borderless
 PWG raster, grey A6 at 180 dpi|grey.pwg|completed: 1 x 744x1049 grey|$a6 mode=monochrome
+PWG raster at 180 dpi, no resolution asked|grey8.pwg|completed: 1 x 744x1049 colour|media=iso_a6_105x148mm
+PDF, the second of two pages, two copies|two.pdf|completed: 2 x 2976x4209 colour|pages=2-2 copies=2
 Apple raster, A6, two copies|page.urf|completed: 2 x 1488x2098 colour|media=iso_a6_105x148mm copies=2
 JPEG, L grey|page.jpg|completed: 1 x 1260x1800 grey|media=oe_photo-l_3.5x5in mode=monochrome
 PNG, 4 x 6 in from the roll at 180 dpi|page.png|completed: 1 x 708x1080 colour|media=na_index-4x6_4x6in source=main-roll res=180
+CASES
+
+# Every page that reached the printer is counted once, copies included.
+impressions() { sed -n 's/^ *job-impressions-completed (integer) = //p' "$work/jobs/$1.log" | tail -n 1; }
+while IFS='|' read -r label expected; do
+  check "impressions: $label" "$expected" "$(impressions "$(slug "$label")")"
+done <<CASES
+PDF, two pages, two copies|4
+Apple raster, A6, two copies|2
+PDF, the second of two pages, two copies|2
 CASES
 
 # Jobs that cannot print: nothing reaches the printer, the job says why, and
