@@ -3,23 +3,20 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 #include <memory>
 #include <string_view>
 
 #include "app/job_claims.h"
-#include "app/media.h"
+#include "app/job_options.h"
 #include "app/page_sender.h"
 #include "app/png_writer.h"
-#include "conf/set_conf.h"
 #include "gs/runner.h"
 
 namespace {
 
-constexpr size_t MESSAGE_SIZE = 512;
+constexpr size_t MESSAGE_SIZE = JOB_MESSAGE_SIZE;
 
 PrinterState* printer_state(pappl_job_t* job) {
   pappl_pr_driver_data_t data;
@@ -36,52 +33,6 @@ void abort_with(pappl_job_t* job, pappl_jreason_t reason, const char* message) {
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message);
   papplJobSetMessage(job, "%s", message);
   papplJobSetReasons(job, reason, PAPPL_JREASON_NONE);
-}
-
-bool offered(int32_t resolution) {
-  return std::find(std::begin(OFFERED_RESOLUTIONS), std::end(OFFERED_RESOLUTIONS), resolution) !=
-         std::end(OFFERED_RESOLUTIONS);
-}
-
-// The resolution to print at. A job that names one gets it. PAPPL otherwise
-// picks one by print-quality, passing over the printer's default: a job that
-// names no quality either gets the default, and a page of raster that came
-// drawn at an offered resolution keeps it, so that it is neither padded nor
-// cut.
-int32_t job_resolution(pappl_job_t* job, const pappl_pr_options_t& options,
-                       const cups_page_header2_t* page) {
-  if (papplJobGetAttribute(job, "printer-resolution") != nullptr) {
-    return options.printer_resolution[0];
-  }
-  if (page != nullptr) {
-    const auto x = static_cast<int32_t>(page->HWResolution[0]);
-    if (x == static_cast<int32_t>(page->HWResolution[1]) && offered(x)) return x;
-  }
-  if (page == nullptr && papplJobGetAttribute(job, "print-quality") != nullptr) {
-    return options.printer_resolution[0];
-  }
-  pappl_pr_driver_data_t data;
-  papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
-  return data.x_default > 0 ? data.x_default : options.printer_resolution[0];
-}
-
-// The paper table row that the job's media asks for, or null with the reason.
-const PaperConf* job_paper(const pappl_pr_options_t& options, char* message) {
-  const JobMedia media = resolve_media(options.media);
-  if (media.row == nullptr) describe_unfeedable(options.media, message, MESSAGE_SIZE);
-  return media.row;
-}
-
-int32_t job_ink(const pappl_pr_options_t& options) {
-  return options.print_color_mode == PAPPL_COLOR_MODE_MONOCHROME ? INK_MONO : INK_COLOUR;
-}
-
-// The raster for `paper` at `resolution`, or false with the reason.
-bool job_conf(const PaperConf& paper, int32_t ink, int32_t resolution, Conf* conf, char* message) {
-  if (fill_conf_for_paper(conf, ink, resolution, paper) == CONF_USABLE) return true;
-  static_cast<void>(std::snprintf(message, MESSAGE_SIZE, "Size %s at %d dpi cannot be printed",
-                                  paper.name, resolution));
-  return false;
 }
 
 // The job's end of its pages' way: the device, opened when the first page
@@ -264,29 +215,6 @@ struct RasterJob {
 };
 
 RasterJob* raster_job(pappl_job_t* job) { return static_cast<RasterJob*>(papplJobGetData(job)); }
-
-bool line_format(const cups_page_header2_t& header, LineFormat* format) {
-  const unsigned bits = header.cupsBitsPerPixel;
-  switch (header.cupsColorSpace) {
-    case CUPS_CSPACE_RGB:
-    case CUPS_CSPACE_SRGB:
-    case CUPS_CSPACE_ADOBERGB:
-      if (bits == 24) *format = LineFormat::RGB8;
-      if (bits == 48) *format = LineFormat::RGB16;
-      return bits == 24 || bits == 48;
-    case CUPS_CSPACE_W:
-    case CUPS_CSPACE_SW:
-      if (bits == 8) *format = LineFormat::GREY8;
-      if (bits == 16) *format = LineFormat::GREY16;
-      return bits == 8 || bits == 16;
-    case CUPS_CSPACE_K:
-      if (bits == 8) *format = LineFormat::BLACK8;
-      if (bits == 1) *format = LineFormat::BLACK1;
-      return bits == 8 || bits == 1;
-    default:
-      return false;
-  }
-}
 
 // Stops the job's output: with the sender's fault when it has one, else
 // with `reason` and `text`.
