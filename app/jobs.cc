@@ -119,6 +119,7 @@ pappl_jreason_t reason_for(GsOutcome outcome) {
 struct DocumentRun {
   pappl_job_t* job;
   PageSender* sender;
+  uint32_t pages = 0;  // whole pages gs has reported
 };
 
 bool document_hold(void* context, const void* data, size_t size) {
@@ -129,8 +130,11 @@ bool document_cancelled(void* context) {
   return papplJobIsCanceled(static_cast<DocumentRun*>(context)->job);
 }
 
-void document_page_done(void* context, uint32_t /*pages*/) {
-  static_cast<DocumentRun*>(context)->sender->page_done();
+void document_page_done(void* context, uint32_t pages) {
+  auto* run = static_cast<DocumentRun*>(context);
+  if (pages <= run->pages) return;
+  run->sender->page_done(pages - run->pages);
+  run->pages = pages;
 }
 
 // The page range to draw, as gs counts it: 0 for no limit.

@@ -80,23 +80,27 @@ bool PageSender::send_range(off_t from, off_t to) {
   return true;
 }
 
-void PageSender::page_done() {
+void PageSender::count_sent(uint32_t pages, int copy) {
+  sent_ += pages;
+  if (outlet_.page_sent == nullptr) return;
+  for (uint32_t page = 0; page < pages; ++page) outlet_.page_sent(outlet_.context, copy);
+}
+
+void PageSender::page_done(uint32_t pages) {
   const off_t start = page_start_;
   page_start_ = end_;
-  if (fault_ != SendFault::NONE) return;
-  ++made_;
+  if (fault_ != SendFault::NONE || pages == 0) return;
+  made_ += pages;
   if (cancelled() || !send_range(start, end_)) return;
-  pages_.emplace_back(start, end_);
-  ++sent_;
-  if (outlet_.page_sent != nullptr) outlet_.page_sent(outlet_.context, 0);
+  pages_.push_back({start, end_, pages});
+  count_sent(pages, 0);
 }
 
 bool PageSender::send_copies(int copies) {
   for (int copy = 1; copy < copies && fault_ == SendFault::NONE; ++copy) {
-    for (const auto& [from, to] : pages_) {
-      if (cancelled() || !send_range(from, to)) break;
-      ++sent_;
-      if (outlet_.page_sent != nullptr) outlet_.page_sent(outlet_.context, copy);
+    for (const Pages& run : pages_) {
+      if (cancelled() || !send_range(run.from, run.to)) break;
+      count_sent(run.count, copy);
     }
   }
   return fault_ == SendFault::NONE;

@@ -50,8 +50,9 @@ class PageSender {
   // Holds the next bytes of the page being made; false once anything
   // failed or the job was cancelled.
   bool hold(const void* data, size_t size);
-  // The page being made is whole: sends it, unless anything failed before.
-  void page_done();
+  // What was held since the last call is `pages` whole pages: sends them,
+  // unless anything failed before.
+  void page_done(uint32_t pages = 1);
   // Sends the pages sent so far `copies - 1` more times. False when
   // anything failed or the job was cancelled; fault() says which.
   bool send_copies(int copies);
@@ -63,14 +64,21 @@ class PageSender {
 
  private:
   bool send_range(off_t from, off_t to);
+  void count_sent(uint32_t pages, int copy);
   bool cancelled();
 
   PageOutlet outlet_;
   int held_ = -1;
   off_t end_ = 0;         // bytes held
   off_t page_start_ = 0;  // where the page being made begins
-  // The pages to send again for each copy: where each begins and ends.
-  std::vector<std::pair<off_t, off_t>> pages_;
+  // What to send again for each copy: where each run of whole pages begins
+  // and ends, and how many pages it holds.
+  struct Pages {
+    off_t from;
+    off_t to;
+    uint32_t count;
+  };
+  std::vector<Pages> pages_;
   uint32_t made_ = 0;
   uint32_t sent_ = 0;
   SendFault fault_ = SendFault::NONE;

@@ -81,6 +81,22 @@ TEST(PageSender, APageReachesThePrinterOnlyOnceWhole) {
   EXPECT_EQ(job.printed, "A");
 }
 
+// gs may find several pages whole at once: each is counted, and the copies
+// hold them all.
+TEST(PageSender, CountsEachOfPagesMadeWholeTogether) {
+  FakeJob job;
+  PageSender sender(PageOutlet{fake_write, fake_cancelled, fake_page_sent, &job});
+  ASSERT_TRUE(sender.open("/tmp"));
+  sender.hold("A-B-", 4);
+  sender.page_done(2);
+  sender.hold("C-", 2);
+  sender.page_done();
+  EXPECT_TRUE(sender.send_copies(2));
+  EXPECT_EQ(job.printed, "A-B-C-A-B-C-");
+  EXPECT_EQ(job.sent, (std::vector<int>{0, 0, 0, 1, 1, 1}));
+  EXPECT_EQ(sender.pages_sent(), 6U);
+}
+
 // A cancelled job stops between two pages, each copy's included, and what
 // went out is whole pages.
 TEST(PageSender, ACancelledJobStopsBetweenPages) {

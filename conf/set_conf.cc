@@ -13,12 +13,19 @@ bool to_pixels(int32_t resolution, int32_t length, int32_t* pixels) {
   return true;
 }
 
+// The checks of the ink and the resolution, which come before the others.
+ConfFault check_ink_and_resolution(int32_t ink, int32_t resolution) {
+  if (ink != INK_COLOUR && ink != INK_MONO) return CONF_BAD_INK;
+  if (resolution <= 0) return CONF_BAD_RESOLUTION;
+  return CONF_USABLE;
+}
+
 }  // namespace
 
 ConfFault fill_conf(Conf* conf, int32_t ink, int32_t resolution, const char* media,
                     const char* source) {
-  if (ink != INK_COLOUR && ink != INK_MONO) return CONF_BAD_INK;
-  if (resolution <= 0) return CONF_BAD_RESOLUTION;
+  const ConfFault fault = check_ink_and_resolution(ink, resolution);
+  if (fault != CONF_USABLE) return fault;
   if (media == nullptr || media[0] == '\0') return CONF_NO_MEDIA;
   if (paper_table(source) == nullptr) return CONF_UNKNOWN_SOURCE;
   const PaperConf* paper = call_paper_conf(source, media);
@@ -27,8 +34,8 @@ ConfFault fill_conf(Conf* conf, int32_t ink, int32_t resolution, const char* med
 }
 
 ConfFault fill_conf_for_paper(Conf* conf, int32_t ink, int32_t resolution, const PaperConf& paper) {
-  if (ink != INK_COLOUR && ink != INK_MONO) return CONF_BAD_INK;
-  if (resolution <= 0) return CONF_BAD_RESOLUTION;
+  const ConfFault fault = check_ink_and_resolution(ink, resolution);
+  if (fault != CONF_USABLE) return fault;
   int32_t width = 0;
   int32_t height = 0;
   if (!to_pixels(resolution, paper.width, &width) ||

@@ -67,4 +67,26 @@ TEST(SetConf, ScalesThePageOrRefusesWithoutTouchingTheRecord) {
 
 TEST(SetConf, RefusesANullRecord) { EXPECT_EQ(set_conf(nullptr, 1, 360, "A4", "AUTO"), 1); }
 
+// A row found already scales as the same row found by name, with the same
+// checks of the ink and the resolution.
+TEST(SetConf, ARowFoundAlreadyScalesAsByName) {
+  struct Row {
+    int32_t ink;
+    int32_t resolution;
+    const char* media;
+    const char* source;
+  };
+  const Row rows[] = {{1, 360, "A4", "AUTO"}, {2, 180, "PC", "TAUTO"}, {1, 720, "NC", "ROLL"},
+                      {3, 360, "A4", "AUTO"}, {1, 0, "A4", "AUTO"},    {1, 255076, "A4", "AUTO"}};
+  for (const Row& r : rows) {
+    Conf by_name = UNTOUCHED;
+    Conf by_row = UNTOUCHED;
+    EXPECT_EQ(
+        fill_conf(&by_name, r.ink, r.resolution, r.media, r.source),
+        fill_conf_for_paper(&by_row, r.ink, r.resolution, *call_paper_conf(r.source, r.media)))
+        << r.media << " at " << r.resolution;
+    EXPECT_TRUE(by_name == by_row) << r.media << " at " << r.resolution;
+  }
+}
+
 }  // namespace
