@@ -26,6 +26,8 @@ render -sDEVICE=pwgraster -dcupsColorSpace=18 -r180 -g744x1049 -sOutputFile="$in
 render -sDEVICE=pwgraster -dcupsColorSpace=18 -dcupsBitsPerColor=8 -r180 -g744x1049 \
   -sOutputFile="$in/grey8.pwg"
 render -sDEVICE=urf -r360 -g1488x2098 -sOutputFile="$in/page.urf"
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -r180 -g744x1049 -sOutputFile="$in/two.pwg" \
+  "$in/two.pdf" >/dev/null 2>&1
 render -sDEVICE=jpeg -r40 -sOutputFile="$in/page.jpg"
 render -sDEVICE=png16m -r40 -sOutputFile="$in/page.png"
 head -c 400 "$in/page.pdf" >"$in/truncated.pdf"
@@ -55,6 +57,8 @@ PWG raster at 180 dpi, no resolution asked|grey8.pwg|completed: 1 x 744x1049 col
 PDF, the second of two pages, two copies|two.pdf|completed: 2 x 2976x4209 colour|pages=2-2 copies=2
 Apple raster, A6, two copies|page.urf|completed: 2 x 1488x2098 colour|media=iso_a6_105x148mm copies=2
 JPEG, L grey|page.jpg|completed: 1 x 1260x1800 grey|media=oe_photo-l_3.5x5in mode=monochrome
+JPEG, two copies|page.jpg|completed: 2 x 744x1049 colour|$a6 copies=2
+PWG raster, the second of two pages|two.pwg|completed: 1 x 744x1049 colour|$a6 pages=2-2
 PNG, 4 x 6 in from the roll at 180 dpi|page.png|completed: 1 x 708x1080 colour|media=na_index-4x6_4x6in source=main-roll res=180
 CASES
 
@@ -65,6 +69,7 @@ while IFS='|' read -r label expected; do
 done <<CASES
 PDF, two pages, two copies|4
 Apple raster, A6, two copies|2
+JPEG, two copies|2
 PDF, the second of two pages, two copies|2
 CASES
 
