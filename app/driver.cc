@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "app/job_claims.h"
@@ -14,19 +13,9 @@
 #include "paper/paper.h"
 #include "paper/size_names.h"
 
-#ifndef RAVO_VERSION
-#define RAVO_VERSION "0"
-#endif
-
 namespace {
 
-constexpr char FOOTER[] =
-    "ravo-printer-app " RAVO_VERSION ": driverless printing for the Marven Jetto 412_519";
 constexpr char MEDIA_TYPE[] = "stationery";
-
-pappl_pr_driver_t drivers[] = {
-    {DRIVER_NAME, DRIVER_DESCRIPTION, "MFG:Marven;MDL:Jetto 412_519;", nullptr},
-};
 
 // The PWG names of the tables' sizes, made once; the driver data points to
 // them for as long as the program runs.
@@ -172,47 +161,11 @@ const char* write_test_page(pappl_printer_t* printer, char* buffer, size_t size)
 
 // NOLINTEND(cert-err33-c)
 
-const char* option(int count, cups_option_t* options, const char* name) {
-  return cupsGetOption(name, count, options);
-}
-
-pappl_loglevel_t log_level(const char* name) {
-  if (name == nullptr) return PAPPL_LOGLEVEL_UNSPEC;
-  constexpr const char* LEVELS[] = {"debug", "info", "warn", "error", "fatal"};
-  for (int level = 0; level < 5; ++level) {
-    if (std::strcmp(name, LEVELS[level]) == 0) return static_cast<pappl_loglevel_t>(level);
-  }
-  return PAPPL_LOGLEVEL_UNSPEC;
-}
-
-// The server's system object, from the standard server options.
-pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/) {
-  const char* port_text = option(count, options, "server-port");
-  const long port = port_text != nullptr ? std::strtol(port_text, nullptr, 10) : 0;
-  pappl_system_t* system = papplSystemCreate(
-      PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
-          PAPPL_SOPTIONS_WEB_SECURITY,
-      "ravo Printer Application", static_cast<int>(port), "_print,_universal",
-      option(count, options, "spool-directory"), option(count, options, "log-file"),
-      log_level(option(count, options, "log-level")), option(count, options, "auth-service"),
-      false);
-  if (system == nullptr) return nullptr;
-  papplSystemAddListeners(system, option(count, options, "listen-hostname"));
-  if (const char* hostname = option(count, options, "server-hostname")) {
-    papplSystemSetHostName(system, hostname);
-  }
-  if (const char* group = option(count, options, "admin-group")) {
-    papplSystemSetAdminGroup(system, group);
-  }
-  papplSystemSetFooterHTML(system, FOOTER);
-  papplSystemSetPrinterDrivers(system, 1, drivers, autoadd_driver, nullptr, setup_driver, nullptr);
-  papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", print_document, nullptr);
-  papplSystemAddMIMEFilter(system, "application/postscript", "image/pwg-raster", print_document,
-                           nullptr);
-  return system;
-}
-
 }  // namespace
+
+pappl_pr_driver_t drivers[1] = {
+    {DRIVER_NAME, DRIVER_DESCRIPTION, "MFG:Marven;MDL:Jetto 412_519;", nullptr},
+};
 
 const char* autoadd_driver(const char* /*device_info*/, const char* /*device_uri*/,
                            const char* device_id, void* /*data*/) {
@@ -279,9 +232,4 @@ bool setup_driver(pappl_system_t* /*system*/, const char* driver_name, const cha
   data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
   *attrs = make_driver_attrs();
   return true;
-}
-
-int run_printer_app(int argc, char** argv) {
-  return papplMainloop(argc, argv, RAVO_VERSION, FOOTER, 1, drivers, autoadd_driver, setup_driver,
-                       nullptr, nullptr, create_system, nullptr, nullptr);
 }

@@ -1,5 +1,5 @@
-// The Printer Application: the one driver, its capabilities made from the
-// paper tables, the server's system object, and the test page.
+// The Printer Application's one driver: its capabilities made from the paper
+// tables, and the test page.
 
 #ifndef RAVO_APP_DRIVER_H_
 #define RAVO_APP_DRIVER_H_
@@ -8,6 +8,9 @@
 
 inline constexpr char DRIVER_NAME[] = "marven_jetto_412_519";
 inline constexpr char DRIVER_DESCRIPTION[] = "Marven Jetto 412_519";
+
+// The one driver, as PAPPL lists drivers.
+extern pappl_pr_driver_t drivers[1];
 
 // The driver for an IEEE 1284 device ID, or null: MFG must be Marven and
 // MDL must contain "Jetto 412_519".
@@ -18,8 +21,5 @@ const char* autoadd_driver(const char* device_info, const char* device_uri, cons
 bool setup_driver(pappl_system_t* system, const char* driver_name, const char* device_uri,
                   const char* device_id, pappl_pr_driver_data_t* data, ipp_t** attrs,
                   void* context);
-
-// Runs papplMainloop with the driver: the program's whole work.
-int run_printer_app(int argc, char** argv);
 
 #endif  // RAVO_APP_DRIVER_H_

@@ -1,3 +1,3 @@
-#include "app/driver.h"
+#include "app/server.h"
 
 int main(int argc, char** argv) { return run_printer_app(argc, argv); }
