@@ -129,12 +129,11 @@ http_status_t authorize(pappl_client_t* client, const char* /*group*/, gid_t /*g
 bool narrow_socket(pappl_system_t* system, void* /*data*/) {
   char path[1024];
   const uid_t uid = getuid();
-  if (uid == 0) {
-    std::snprintf(path, sizeof path, "/run/%s.sock", program_invocation_short_name);
-  } else {
-    std::snprintf(path, sizeof path, "%s/%s%d.sock", papplGetTempDir(),
-                  program_invocation_short_name, static_cast<int>(uid));
-  }
+  const int length =
+      uid == 0 ? std::snprintf(path, sizeof path, "/run/%s.sock", program_invocation_short_name)
+               : std::snprintf(path, sizeof path, "%s/%s%d.sock", papplGetTempDir(),
+                               program_invocation_short_name, static_cast<int>(uid));
+  if (length < 0 || static_cast<size_t>(length) >= sizeof path) return false;
   mode_t mode = S_IRWXU;
   if (uid == 0) {
     char name[256] = "";
@@ -263,9 +262,14 @@ bool is_administrator(const char* user, const char* group_name) {
 void guard_administration(pappl_system_t* system, const char* auth_service,
                           const char* admin_group) {
   const char* service = effective_auth_service(auth_service, getuid());
-  guard.can_authenticate = service != nullptr;
-  std::snprintf(guard.auth_service, sizeof guard.auth_service, "%s",
-                service != nullptr ? service : "");
+  const int length = std::snprintf(guard.auth_service, sizeof guard.auth_service, "%s",
+                                   service != nullptr ? service : "");
+  guard.can_authenticate =
+      service != nullptr && static_cast<size_t>(length) < sizeof guard.auth_service;
+  if (service != nullptr && !guard.can_authenticate) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR,
+             "The auth-service name is too long; administration over TCP is refused.");
+  }
   papplSystemSetAdminGroup(system, admin_group != nullptr ? admin_group : DEFAULT_ADMIN_GROUP);
   papplSystemSetAuthCallback(system, "Basic", authorize, nullptr);
   papplSystemAddTimerCallback(system, 1, 0, narrow_socket, nullptr);

@@ -164,8 +164,9 @@ EOF
 
 # Prints a page as job NAME and says how the job ended ("completed"), or why
 # it was refused.
-print_page() { # HOST NAME
+print_page() { # HOST NAME [SCHEME]
   case $1 in 127.0.0.1) scheme=ipp ;; *) scheme=ipps ;; esac
+  scheme=${3:-$scheme}
   out=$(ipptool -T 60 -t -d name="$2" -f "$work/in/page.ps" \
     "$scheme://$1:8000/ipp/print/jetto" /dev/stdin 2>&1 <<'EOF' || true
 {
@@ -227,6 +228,7 @@ printer_id=1  # the first printer of a fresh server (it says 0 until a restart)
 
 echo "# root's server, from the LAN ($lan)"
 check "LAN: printing" completed "$(print_page "$lan" lan-job)"
+check "LAN: printing over plain IPP" completed "$(print_page "$lan" lan-plain-job ipp)"
 check "LAN: the printer's status" successful-ok "$(operation "$lan" - Get-Printer-Attributes)"
 check "LAN: the jobs" successful-ok "$(operation "$lan" - Get-Jobs)"
 job=$(create_job "$lan")
