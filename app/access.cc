@@ -270,6 +270,19 @@ void guard_administration(pappl_system_t* system, const char* auth_service,
     papplLog(system, PAPPL_LOGLEVEL_ERROR,
              "The auth-service name is too long; administration over TCP is refused.");
   }
+  if (getuid() == 0) {
+    // TLS, which the network needs before any password, keeps root's
+    // certificate there; libcups does not make the folder where CUPS itself
+    // is not installed.
+    if (mkdir("/etc/cups", 0755) != 0 && errno != EEXIST) {
+      papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to create /etc/cups: %s",
+               std::strerror(errno));
+    }
+    if (mkdir("/etc/cups/ssl", 0700) != 0 && errno != EEXIST) {
+      papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to create /etc/cups/ssl: %s",
+               std::strerror(errno));
+    }
+  }
   papplSystemSetAdminGroup(system, admin_group != nullptr ? admin_group : DEFAULT_ADMIN_GROUP);
   papplSystemSetAuthCallback(system, "Basic", authorize, nullptr);
   papplSystemAddTimerCallback(system, 1, 0, narrow_socket, nullptr);

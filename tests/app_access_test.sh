@@ -67,6 +67,7 @@ for entry in ravoadmin:4901:admin-secret ravouser:4902:user-secret; do
   echo "$name:$(openssl passwd -6 "$password"):19000:0:99999:7:::" >>/etc/shadow
 done
 cp "$pam_file" /etc/pam.d/ravo-printer-app
+rm -rf /etc/cups/ssl  # as where CUPS is not installed: the server makes it
 
 # The server, as root (the way the shipped unit runs it) or as nobody.
 running() { ps -o stat= -p "$1" | grep -q '^[^Z]'; }
@@ -227,6 +228,7 @@ sleep 1
 printer_id=1  # the first printer of a fresh server (it says 0 until a restart)
 
 echo "# root's server, from the LAN ($lan)"
+check "root's server: its TLS folder" "drwx------ root" "$(stat -c '%A %U' /etc/cups/ssl)"
 check "LAN: printing" completed "$(print_page "$lan" lan-job)"
 check "LAN: printing over plain IPP" completed "$(print_page "$lan" lan-plain-job ipp)"
 check "LAN: the printer's status" successful-ok "$(operation "$lan" - Get-Printer-Attributes)"
