@@ -122,6 +122,17 @@ page() { # HOST LOGIN METHOD PATH
   curl "$@" "$url" || true
 }
 
+# Sends the printer's page the form of one of its buttons (ACTION) with the
+# page's own session token, and says the HTTP status.
+printer_form() { # HOST LOGIN ACTION
+  url=https://$1:8000/jetto/ login=$2
+  token=$(curl -k -s --max-time 20 "$url" |
+    sed -n 's/.*name="session" value="\([^"]*\)".*/\1/p' | head -n 1)
+  set -- -k -s -o /dev/null -w '%{http_code}' --max-time 20 -d "session=$token&action=$3"
+  [ "$login" = - ] || set -- "$@" -u "$login"
+  curl "$@" "$url" || true
+}
+
 # The outcome of one IPP operation on the printer (or on the system, for the
 # system's operations): its status-code, or the HTTP refusal.
 operation() { # HOST LOGIN OPERATION
@@ -274,6 +285,20 @@ Enable-Printer|IPP|Enable-Printer|client-error-not-authenticated|client-error-no
 Set-Printer-Attributes|IPP|Set-Printer-Attributes|client-error-not-authenticated|client-error-not-authenticated|client-error-forbidden|successful-ok
 Cancel-Jobs|IPP|Cancel-Jobs|client-error-not-authenticated|client-error-not-authenticated|client-error-forbidden|successful-ok
 Set-System-Attributes|IPP|Set-System-Attributes|client-error-not-authenticated|client-error-not-authenticated|client-error-forbidden|successful-ok
+CASES
+while IFS='|' read -r action none wrong user admin; do
+  check "LAN: the printer page's $action, no credentials" "$none" "$(printer_form "$lan" - "$action")"
+  check "LAN: the printer page's $action, wrong password" "$wrong" \
+    "$(printer_form "$lan" ravoadmin:wrong "$action")"
+  check "LAN: the printer page's $action, not in lpadmin" "$user" \
+    "$(printer_form "$lan" ravouser:user-secret "$action")"
+  check "LAN: the printer page's $action, lpadmin member" "$admin" \
+    "$(printer_form "$lan" ravoadmin:admin-secret "$action")"
+done <<CASES
+pause-printer|401|401|403|200
+resume-printer|401|401|403|200
+hold-new-jobs|401|401|403|200
+release-held-new-jobs|401|401|403|200
 CASES
 check "LAN: printing after the accepted changes" completed "$(print_page "$lan" lan-job-2)"
 
