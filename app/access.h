@@ -7,7 +7,8 @@
 // prove it over TCP, loopback included, and such requests are refused. The
 // local socket that the sub-commands use is left to the file system: only
 // root, the server's own user and, for root's server, the admin group may
-// open it.
+// open it. Each printer's web page, whose buttons PAPPL leaves open, is
+// replaced by one that asks for an administrator first.
 
 #ifndef RAVO_APP_ACCESS_H_
 #define RAVO_APP_ACCESS_H_
@@ -56,8 +57,9 @@ const char* effective_auth_service(const char* given, uid_t server_uid);
 bool is_administrator(const char* user, const char* group);
 
 // Installs the guard on the system: the authorisation callback, the admin
-// group (DEFAULT_ADMIN_GROUP when `admin_group` is null), and the narrowing of
-// the local socket's permissions once the server runs. `auth_service` is the
+// group (DEFAULT_ADMIN_GROUP when `admin_group` is null), the narrowing of
+// the local socket's permissions once the server runs, and the guarded
+// printer pages. `auth_service` is the
 // "auth-service" option as given. Call it from the system callback.
 void guard_administration(pappl_system_t* system, const char* auth_service,
                           const char* admin_group);
