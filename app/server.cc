@@ -1,10 +1,12 @@
 #include "app/server.h"
 
 #include <pappl/pappl.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 
+#include "app/access.h"
 #include "app/driver.h"
 #include "app/jobs.h"
 
@@ -35,20 +37,18 @@ pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/)
   const char* port_text = option(count, options, "server-port");
   const long port = port_text != nullptr ? std::strtol(port_text, nullptr, 10) : 0;
   pappl_system_t* system = papplSystemCreate(
-      PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
-          PAPPL_SOPTIONS_WEB_SECURITY,
+      PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG,
       "ravo Printer Application", static_cast<int>(port), "_print,_universal",
       option(count, options, "spool-directory"), option(count, options, "log-file"),
-      log_level(option(count, options, "log-level")), option(count, options, "auth-service"),
-      false);
+      log_level(option(count, options, "log-level")),
+      effective_auth_service(option(count, options, "auth-service"), getuid()), false);
   if (system == nullptr) return nullptr;
   papplSystemAddListeners(system, option(count, options, "listen-hostname"));
   if (const char* hostname = option(count, options, "server-hostname")) {
     papplSystemSetHostName(system, hostname);
   }
-  if (const char* group = option(count, options, "admin-group")) {
-    papplSystemSetAdminGroup(system, group);
-  }
+  guard_administration(system, option(count, options, "auth-service"),
+                       option(count, options, "admin-group"));
   papplSystemSetFooterHTML(system, FOOTER);
   papplSystemSetPrinterDrivers(system, 1, drivers, autoadd_driver, nullptr, setup_driver, nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", print_document, nullptr);

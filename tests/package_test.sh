@@ -41,6 +41,7 @@ share/doc/printer-driver-ravo/copyright
 share/man/man8/pstoravo.8.gz
 share/ppd/ravo/marven-jetto-412_519.ppd"
 app_files="bin/ravo-printer-app
+lib/pam.d/ravo-printer-app
 lib/systemd/system/ravo-printer-app.service
 share/doc/ravo-printer-app/changelog.gz
 share/doc/ravo-printer-app/copyright
@@ -70,7 +71,7 @@ if (cd "$build" && cpack -G DEB -B "$work/package") >"$work/cpack.log" 2>&1; the
   }
   check_package printer-driver-ravo "ghostscript, cups-core-drivers, cups-filters, libc6, libcups2" \
     "CUPS driver for the Marven Jetto 412_519" "$cups_files"
-  check_package ravo-printer-app "ghostscript, libc6, libcups2, libpappl1, libpng16-16" \
+  check_package ravo-printer-app "ghostscript, libc6, libcups2, libpam0g, libpappl1, libpng16-16" \
     "IPP Everywhere Printer Application for the Marven Jetto 412_519" "$app_files"
   check_package ravo "ghostscript, libc6" "print filter for the Marven Jetto 412_519" "$lpd_files"
   dpkg-deb -x "$deb" "$work/unpacked"
