@@ -10,6 +10,7 @@
 #include <string_view>
 #include <thread>
 
+#include "app/images.h"
 #include "app/media.h"
 #include "app/png_writer.h"
 #include "conf/set_conf.h"
@@ -217,6 +218,8 @@ struct DocumentRun {
   Conf conf;
   uint32_t pages;
   int held;
+  bool fill;    // an image fills the page, cropped, rather than fits it
+  bool failed;  // an image could not be decoded
 };
 
 bool hold_images(void* context, const void* data, size_t size) {
@@ -255,6 +258,25 @@ pappl_jreason_t reason_for(GsOutcome outcome) {
   }
 }
 
+// Decodes a JPEG or PNG job into `run.held`; false, with `run.failed` set
+// when it could not, for any other document.
+bool print_held_image(DocumentRun& run, int input) {
+  ImageKind kind = ImageKind::JPEG;
+  if (!image_kind(papplJobGetFormat(run.job), &kind)) return false;
+  const OutputPage page{static_cast<uint32_t>(run.conf.width),
+                        static_cast<uint32_t>(run.conf.height), run.conf.ink == INK_MONO,
+                        PNG_ZLIB_LEVEL};
+  char text[MESSAGE_SIZE];
+  if (!print_image(input, kind, page, run.fill, PngSink{hold_images, &run}, text, sizeof text)) {
+    abort_with(run.job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, text);
+    run.failed = true;
+    return false;
+  }
+  ++run.pages;
+  papplJobSetImpressionsCompleted(run.job, 1);
+  return true;
+}
+
 // Runs gs once for each copy, then sends the images. True when every copy
 // printed or the job was cancelled.
 bool print_copies(DocumentRun& run, DeviceHold& hold, int input, int copies) {
@@ -263,6 +285,8 @@ bool print_copies(DocumentRun& run, DeviceHold& hold, int input, int copies) {
       abort_with(run.job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to reread the job's file");
       return false;
     }
+    if (print_held_image(run, input)) continue;
+    if (run.failed) return false;
     const GsJob gs{&run.conf, true, input, hold_images, run_cancelled, &run};
     GsRun outcome{};
     const bool printed = run_gs_job(gs, &outcome);
@@ -309,7 +333,9 @@ bool print_document_once(pappl_job_t* job, PrinterState& state, pappl_device_t* 
   const Options options(papplJobCreatePrintOptions(job, 0, true));
   if (options == nullptr) return false;
   use_default_resolution(job, options.get());
-  DocumentRun run{job, nullptr, {}, 0, -1};
+  DocumentRun run{job, nullptr, {}, 0, -1, false, false};
+  run.fill = options->print_scaling == PAPPL_SCALING_FILL ||
+             (options->print_scaling == PAPPL_SCALING_AUTO && is_borderless(options->media));
   char message[MESSAGE_SIZE];
   if (!job_conf(*options, &run.conf, message)) {
     abort_with(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, message);
