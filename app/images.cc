@@ -340,3 +340,54 @@ bool print_image(int input, ImageKind kind, const OutputPage& page, bool fill, P
   static_cast<void>(std::fclose(file));
   return read && encode(grid, plan, page, sink, message, size);
 }
+
+bool check_raster_header(const cups_page_header2_t& given, const cups_page_header2_t& own,
+                         LineFormat* format, char* message, size_t size) {
+  // PAPPL's own header counts the job's pages; the rest is the same for
+  // every page.
+  cups_page_header2_t mine = own;
+  cups_page_header2_t theirs = given;
+  mine.cupsInteger[CUPS_RASTER_PWG_TotalPageCount] = 0;
+  theirs.cupsInteger[CUPS_RASTER_PWG_TotalPageCount] = 0;
+  if (std::memcmp(&mine, &theirs, sizeof mine) == 0) {
+    copy_text(message, size,
+              "The raster has 1 bit a pixel: the printer takes 8-bit sRGB or grey raster");
+    return false;
+  }
+  const bool rgb = given.cupsColorSpace == CUPS_CSPACE_SRGB ||
+                   given.cupsColorSpace == CUPS_CSPACE_RGB ||
+                   given.cupsColorSpace == CUPS_CSPACE_ADOBERGB;
+  const bool grey = given.cupsColorSpace == CUPS_CSPACE_SW || given.cupsColorSpace == CUPS_CSPACE_W;
+  if (given.cupsColorOrder != CUPS_ORDER_CHUNKED || given.cupsBitsPerColor != 8 ||
+      !((rgb && given.cupsBitsPerPixel == 24) || (grey && given.cupsBitsPerPixel == 8))) {
+    static_cast<void>(std::snprintf(message, size,
+                                    "The raster has %u bits a pixel in colour space %u: the "
+                                    "printer takes 8-bit sRGB or grey raster",
+                                    given.cupsBitsPerPixel, given.cupsColorSpace));
+    return false;
+  }
+  *format = rgb ? LineFormat::RGB8 : LineFormat::GREY8;
+  const uint64_t bytes = line_bytes({*format, given.cupsWidth, given.cupsHeight});
+  if (bytes == 0 || given.cupsHeight == 0 || bytes != given.cupsBytesPerLine) {
+    static_cast<void>(std::snprintf(message, size,
+                                    "The raster's header is inconsistent: %u pixels a line of "
+                                    "%u bits take %llu bytes, not %u",
+                                    given.cupsWidth, given.cupsBitsPerPixel,
+                                    static_cast<unsigned long long>(bytes),
+                                    given.cupsBytesPerLine));
+    return false;
+  }
+  return true;
+}
+
+bool check_raster_page(pappl_job_t* job, const cups_page_header2_t& given, LineFormat* format,
+                       char* message, size_t size) {
+  pappl_pr_options_t* own = papplJobCreatePrintOptions(job, 0, false);
+  if (own == nullptr) {
+    copy_text(message, size, "Unable to read the job's options");
+    return false;
+  }
+  const bool usable = check_raster_header(given, own->header, format, message, size);
+  papplJobDeletePrintOptions(own);
+  return usable;
+}

@@ -1,13 +1,14 @@
-// JPEG and PNG documents, decoded by the app itself so that a document that
-// is not what its format says, or ends early, stops the job at once with a
-// reason. The image is turned when its orientation differs from the page's,
-// scaled to fit the page (or to fill it, cropping), centred, and encoded
-// through the PNG writer at exactly the page's size. Memory stays within
-// PAGE_BUDGET whatever the image declares: a large image is sampled down as
-// its lines are decoded, never held whole.
+// The documents the app takes in itself. JPEG and PNG documents, decoded by the app itself so that
+// a document that is not what its format says, or ends early, stops the job at once with a reason.
+// The image is turned when its orientation differs from the page's, scaled to fit the page (or to
+// fill it, cropping), centred, and encoded through the PNG writer at exactly the page's size.
+// Memory stays within PAGE_BUDGET whatever the image declares: a large image is sampled down as its
+// lines are decoded, never held whole.
 
 #ifndef RAVO_APP_IMAGES_H_
 #define RAVO_APP_IMAGES_H_
+
+#include <pappl/pappl.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -42,5 +43,18 @@ ImagePlan plan_image(uint32_t width, uint32_t height, const OutputPage& page, bo
 // fails; nothing is then left half-written that the caller must not discard.
 bool print_image(int input, ImageKind kind, const OutputPage& page, bool fill, PngSink sink,
                  char* message, size_t size);
+
+// The raster that PAPPL hands the raster callbacks, checked before any line:
+// `given` is the page's header as the callbacks see it, `own` the header
+// PAPPL makes for the job itself, which it hands on in place of a page of
+// 1 bit a pixel. Only the types the printer offers, 8-bit sRGB and grey, are
+// taken, with lines as long as their width says. False with `message`
+// saying why.
+bool check_raster_header(const cups_page_header2_t& given, const cups_page_header2_t& own,
+                         LineFormat* format, char* message, size_t size);
+
+// check_raster_header for a page of `job`.
+bool check_raster_page(pappl_job_t* job, const cups_page_header2_t& given, LineFormat* format,
+                       char* message, size_t size);
 
 #endif  // RAVO_APP_IMAGES_H_

@@ -391,29 +391,6 @@ thread_local bool duplicate_run = false;
 
 RasterJob* raster_job(pappl_job_t* job) { return static_cast<RasterJob*>(papplJobGetData(job)); }
 
-bool line_format(const cups_page_header2_t& header, LineFormat* format) {
-  const unsigned bits = header.cupsBitsPerPixel;
-  switch (header.cupsColorSpace) {
-    case CUPS_CSPACE_RGB:
-    case CUPS_CSPACE_SRGB:
-    case CUPS_CSPACE_ADOBERGB:
-      if (bits == 24) *format = LineFormat::RGB8;
-      if (bits == 48) *format = LineFormat::RGB16;
-      return bits == 24 || bits == 48;
-    case CUPS_CSPACE_W:
-    case CUPS_CSPACE_SW:
-      if (bits == 8) *format = LineFormat::GREY8;
-      if (bits == 16) *format = LineFormat::GREY16;
-      return bits == 8 || bits == 16;
-    case CUPS_CSPACE_K:
-      if (bits == 8) *format = LineFormat::BLACK8;
-      if (bits == 1) *format = LineFormat::BLACK1;
-      return bits == 8 || bits == 1;
-    default:
-      return false;
-  }
-}
-
 void fail_raster(RasterJob& raster, pappl_job_t* job, pappl_jreason_t reason, const char* text) {
   if (raster.failed) return;
   raster.failed = true;
@@ -510,17 +487,18 @@ bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_devi
   RasterJob* raster = raster_job(job);
   if (duplicate_run || raster == nullptr || raster->failed) return true;
   LineFormat format = LineFormat::RGB8;
-  if (!line_format(options->header, &format)) {
-    fail_raster(*raster, job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
-                "Unsupported raster: only 8 or 16-bit RGB, grey or black, or 1-bit black");
-    return true;
+  char text[MESSAGE_SIZE];
+  if (!check_raster_page(job, options->header, &format, text, sizeof text)) {
+    fail_raster(*raster, job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, text);
+    return false;  // PAPPL then reads no more of the page
   }
   const InputPage in{format, options->header.cupsWidth, options->header.cupsHeight};
   const OutputPage page{static_cast<uint32_t>(raster->conf.width),
                         static_cast<uint32_t>(raster->conf.height), raster->conf.ink == INK_MONO,
                         PNG_ZLIB_LEVEL};
   if (!raster->writer.start(in, page, PngSink{raster_device_write, raster})) {
-    fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to encode the page");
+    fail_raster(*raster, job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, raster->writer.error());
+    return false;
   }
   return true;
 }
@@ -540,7 +518,7 @@ bool raster_end_page(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_de
   RasterJob* raster = raster_job(job);
   if (duplicate_run || raster == nullptr || raster->failed) return true;
   if (!raster->writer.finish()) {
-    fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to send the page");
+    fail_raster(*raster, job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, raster->writer.error());
     return true;
   }
   ++raster->pages;
