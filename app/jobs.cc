@@ -337,7 +337,8 @@ bool print_document_once(pappl_job_t* job, PrinterState& state, pappl_device_t* 
   run.fill = options->print_scaling == PAPPL_SCALING_FILL ||
              (options->print_scaling == PAPPL_SCALING_AUTO && is_borderless(options->media));
   char message[MESSAGE_SIZE];
-  if (!job_conf(*options, &run.conf, message)) {
+  if (!check_job_request(job, options.get(), message, MESSAGE_SIZE) ||
+      !job_conf(*options, &run.conf, message)) {
     abort_with(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, message);
     return false;
   }
@@ -467,7 +468,8 @@ bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
   raster->state = state;
   raster->id = id;
   raster->hold = std::make_unique<DeviceHold>(job, *state, device);
-  if (!job_conf(*options, &raster->conf, raster->message)) {
+  if (!check_job_request(job, options, raster->message, MESSAGE_SIZE) ||
+      !job_conf(*options, &raster->conf, raster->message)) {
     abort_with(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, raster->message);
     settle_claim(*state, id, false);
     return false;

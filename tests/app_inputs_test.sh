@@ -30,7 +30,7 @@ if [ "${RAVO_APP_INSIDE:-}" != 1 ]; then
   unshare --mount --net --pid --fork --mount-proc --propagation private true 2>/dev/null ||
     unavailable "cannot make private namespaces"
   work=$(mktemp -d "${TMPDIR:-/tmp}/ravo-inputs-XXXXXX")
-  trap 'rm -rf "$work"' EXIT
+  trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
   RAVO_APP_INSIDE=1 RAVO_APP_WORK=$work unshare --mount --net --pid --fork --mount-proc \
     --propagation private sh "$0" "$(realpath "$app")" "$(realpath "$png_info")" \
     "$(realpath "$examples")"
@@ -173,6 +173,7 @@ n=0
 while IFS='|' read -r label file format expected attributes; do
   n=$((n + 1))
   name=case-$n
+  case $label in "${ONLY:-}"*) ;; *) continue ;; esac
   outcome=$(job "$name" "$in/$file" "$format" "$attributes")
   message=$(cat "$work/jobs/$name.message")
   case $outcome in
@@ -185,6 +186,7 @@ while IFS='|' read -r label file format expected attributes; do
     refused:"aborted: nothing") outcome=refused ;;
   esac
   check "$label${message:+ ($message)}" "$expected" "$outcome"
+  [ "$outcome" = "$expected" ] || tail -n 30 "$work/jobs/$name.log" >>"$work/log/failures"
   check "$label, then" "completed: 1 x 744x1049 colour" \
     "$(job "$name-then" "$in/page.ps" application/postscript "$a6")"
 done <<CASES
@@ -211,6 +213,6 @@ PNG, A6|page.png|image/png|completed: 1 x 744x1049 colour|$a6
 CASES
 check "server running after the inputs" yes "$(running "$server" && echo yes || echo no)"
 
-[ "$failed" = 0 ] || { grep -E '^[EW] |Job [0-9]+\]' "$work/log/server.log" | tail -n 40
-  tail -n 40 "$work/log/stderr"; }
+[ "$failed" = 0 ] || { grep -E '^[EW] ' "$work/log/server.log" | tail -n 40
+  tail -n 40 "$work/log/stderr"; cat "$work/log/failures"; }
 finish
