@@ -97,8 +97,8 @@ bool fill_media_col(const PaperConf& row, const char* ipp_source, bool borderles
 
 namespace {
 
-JobMedia resolve_from(const char* source, const pappl_media_col_t& col) {
-  JobMedia media{table_source(source, is_borderless(col)), nullptr};
+JobMedia resolve_from(const char* source, bool borderless, const pappl_media_col_t& col) {
+  JobMedia media{table_source(source, borderless), nullptr};
   if (media.source == nullptr) return media;
   media.row = find_pwg_size(media.source, pwg_name_of(col));
   if (media.row == nullptr) media.row = find_size_of(media.source, col.size_width, col.size_length);
@@ -108,10 +108,18 @@ JobMedia resolve_from(const char* source, const pappl_media_col_t& col) {
 }  // namespace
 
 JobMedia resolve_media(const pappl_media_col_t& col) {
-  const JobMedia media = resolve_from(col.source, col);
+  const bool borderless = is_borderless(col);
+  const JobMedia media = resolve_from(col.source, borderless, col);
   if (media.row != nullptr || col.source[0] != '\0') return media;
-  const JobMedia roll = resolve_from(SOURCE_ROLL, col);
-  return roll.row != nullptr ? roll : media;
+  // PAPPL offers every size borderless, with no source: a size that no
+  // table feeds borderless prints with the margins of the table that has it.
+  const JobMedia others[] = {resolve_from(SOURCE_ROLL, borderless, col),
+                             resolve_from(SOURCE_AUTO, false, col),
+                             resolve_from(SOURCE_ROLL, false, col)};
+  for (const JobMedia& other : others) {
+    if (other.row != nullptr) return other;
+  }
+  return media;
 }
 
 void describe_unfeedable(const pappl_media_col_t& col, char* text, size_t size) {

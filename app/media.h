@@ -45,7 +45,8 @@ struct JobMedia {
 
 // Resolves a job's media-col: its source and margins choose the table, its
 // PWG name (or, lacking one, its size) the row. With no source, the sheet
-// feeder's table when it has the size, else the roll's.
+// feeder's table when it has the size, else the roll's; and a size that
+// neither feeds without margins, as PAPPL offers every size, with them.
 JobMedia resolve_media(const pappl_media_col_t& col);
 
 // Says why `col` cannot be printed, naming the size, the source and what
