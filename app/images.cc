@@ -341,15 +341,35 @@ bool print_image(int input, ImageKind kind, const OutputPage& page, bool fill, P
   return read && encode(grid, plan, page, sink, message, size);
 }
 
+namespace {
+
+template <typename T, size_t N>
+bool same(const T (&a)[N], const T (&b)[N]) {
+  return std::equal(a, a + N, b);
+}
+
+// Whether two headers describe the same page the same way; PAPPL's own
+// counts the job's pages, which is left out.
+bool same_page(const cups_page_header2_t& a, const cups_page_header2_t& b) {
+  for (unsigned i = 0; i < 16; ++i) {
+    if (i != CUPS_RASTER_PWG_TotalPageCount && a.cupsInteger[i] != b.cupsInteger[i]) return false;
+  }
+  return same(a.MediaClass, b.MediaClass) && same(a.MediaColor, b.MediaColor) &&
+         same(a.MediaType, b.MediaType) && same(a.OutputType, b.OutputType) &&
+         same(a.HWResolution, b.HWResolution) && same(a.ImagingBoundingBox, b.ImagingBoundingBox) &&
+         same(a.PageSize, b.PageSize) && same(a.cupsPageSizeName, b.cupsPageSizeName) &&
+         a.Orientation == b.Orientation && a.MediaPosition == b.MediaPosition &&
+         a.CutMedia == b.CutMedia && a.cupsWidth == b.cupsWidth && a.cupsHeight == b.cupsHeight &&
+         a.cupsBitsPerColor == b.cupsBitsPerColor && a.cupsBitsPerPixel == b.cupsBitsPerPixel &&
+         a.cupsBytesPerLine == b.cupsBytesPerLine && a.cupsColorOrder == b.cupsColorOrder &&
+         a.cupsColorSpace == b.cupsColorSpace && a.cupsNumColors == b.cupsNumColors;
+}
+
+}  // namespace
+
 bool check_raster_header(const cups_page_header2_t& given, const cups_page_header2_t& own,
                          LineFormat* format, char* message, size_t size) {
-  // PAPPL's own header counts the job's pages; the rest is the same for
-  // every page.
-  cups_page_header2_t mine = own;
-  cups_page_header2_t theirs = given;
-  mine.cupsInteger[CUPS_RASTER_PWG_TotalPageCount] = 0;
-  theirs.cupsInteger[CUPS_RASTER_PWG_TotalPageCount] = 0;
-  if (std::memcmp(&mine, &theirs, sizeof mine) == 0) {
+  if (same_page(given, own)) {
     copy_text(message, size,
               "The raster has 1 bit a pixel: the printer takes 8-bit sRGB or grey raster");
     return false;

@@ -1,5 +1,6 @@
 #include "app/media.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -175,10 +176,8 @@ void say_sizes(char* text, size_t size) {
 bool has_pwg_name(const char* name) {
   const char* names[MAX_SIZES];
   const size_t count = collect_pwg_names(names, MAX_SIZES);
-  for (size_t i = 0; i < count; ++i) {
-    if (std::strcmp(names[i], name) == 0) return true;
-  }
-  return false;
+  return std::any_of(names, names + count,
+                     [name](const char* known) { return std::strcmp(known, name) == 0; });
 }
 
 // Whether a size of the tables is `width` x `length` hundredths of a
