@@ -262,4 +262,51 @@ TEST(ImagesTest, PlansWithinTheBudget) {
   }
 }
 
+// A page header of `width` pixels a line of `bits` each in `space`.
+cups_page_header2_t header(cups_cspace_t space, unsigned bits, unsigned width, unsigned line) {
+  cups_page_header2_t made{};
+  made.cupsWidth = width;
+  made.cupsHeight = 10;
+  made.cupsBitsPerColor = bits == 1 ? 1 : 8;
+  made.cupsBitsPerPixel = bits;
+  made.cupsBytesPerLine = line;
+  made.cupsColorOrder = CUPS_ORDER_CHUNKED;
+  made.cupsColorSpace = space;
+  return made;
+}
+
+TEST(ImagesTest, TakesOnlyTheRasterThePrinterOffersWithConsistentLines) {
+  const cups_page_header2_t own = header(CUPS_CSPACE_SRGB, 24, 744, 2232);
+  struct Case {
+    const char* name;
+    cups_page_header2_t given;
+    bool taken;
+    LineFormat format;
+  };
+  const Case cases[] = {
+      {"sRGB", header(CUPS_CSPACE_SRGB, 24, 100, 300), true, LineFormat::RGB8},
+      {"grey", header(CUPS_CSPACE_SW, 8, 100, 100), true, LineFormat::GREY8},
+      // PAPPL hands on its own header in place of a 1-bit page's.
+      {"PAPPL's own header", own, false, LineFormat::RGB8},
+      {"1-bit black", header(CUPS_CSPACE_K, 1, 100, 13), false, LineFormat::RGB8},
+      {"16-bit sRGB", header(CUPS_CSPACE_SRGB, 48, 100, 600), false, LineFormat::RGB8},
+      {"8-bit black", header(CUPS_CSPACE_K, 8, 100, 100), false, LineFormat::RGB8},
+      {"a width that wraps 32 bits of bits", header(CUPS_CSPACE_SW, 8, (1u << 29) + 16, 16), false,
+       LineFormat::RGB8},
+      {"lines a byte short", header(CUPS_CSPACE_SRGB, 24, 100, 299), false, LineFormat::RGB8},
+      {"no width", header(CUPS_CSPACE_SW, 8, 0, 0), false, LineFormat::RGB8},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LineFormat format = LineFormat::BLACK1;
+    char message[256] = "";
+    EXPECT_EQ(check_raster_header(c.given, own, &format, message, sizeof message), c.taken);
+    if (c.taken) {
+      EXPECT_EQ(format, c.format);
+    } else {
+      EXPECT_NE(message[0], '\0');
+    }
+  }
+}
+
 }  // namespace
