@@ -295,6 +295,7 @@ EOF
   sed -n 's/^ *media-source-supported ([^)]*) = //p')"
 
 check "server running after the inputs" yes "$(running "$server" && echo yes || echo no)"
+echo "the server's peak memory: $(sed -n 's/^VmHWM: *//p' "/proc/$server/status")"
 
 [ "$failed" = 0 ] || { grep -E '^[EW] ' "$work/log/server.log" | tail -n 40
   tail -n 40 "$work/log/stderr"; cat "$work/log/failures"; }
