@@ -295,7 +295,10 @@ EOF
   sed -n 's/^ *media-source-supported ([^)]*) = //p')"
 
 check "server running after the inputs" yes "$(running "$server" && echo yes || echo no)"
-echo "the server's peak memory: $(sed -n 's/^VmHWM: *//p' "/proc/$server/status")"
+# The server is the only such process in these namespaces.
+for pid in $(pgrep -x ravo-printer-ap); do
+  echo "the server's peak memory: $(sed -n 's/^VmHWM:[[:space:]]*//p' "/proc/$pid/status")"
+done
 
 [ "$failed" = 0 ] || { grep -E '^[EW] ' "$work/log/server.log" | tail -n 40
   tail -n 40 "$work/log/stderr"; cat "$work/log/failures"; }
