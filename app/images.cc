@@ -218,6 +218,14 @@ bool read_png(FILE* file, const OutputPage& page, bool fill, Grid* grid, ImagePl
     return false;
   }
   png_init_io(png, file);
+  // A chunk may declare any length: the ones the app has no use for, a
+  // colour profile or text, are passed over unread, and none is held whole
+  // past a limit.
+  constexpr png_alloc_size_t LARGEST_CHUNK = png_alloc_size_t{8} << 20;
+  png_set_chunk_malloc_max(png, LARGEST_CHUNK);
+  static const png_byte UNUSED[] = "iCCP\0iTXt\0sPLT\0tEXt\0zTXt\0eXIf";
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, UNUSED, 6);
   std::vector<uint8_t> buffer;
   message[0] = '\0';
   const bool read = read_png_rows(png, info, page, fill, grid, plan, &buffer, message, size);

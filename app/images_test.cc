@@ -177,6 +177,10 @@ TEST(ImagesTest, RefusesWhatIsNotAWholeImageOfItsKind) {
   put32(&bomb, 20, 100000);
   put32(&bomb, 29,
         static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(bomb.data()) + 12, 17)));
+  // An iCCP chunk declaring 1.4 GB of profile, before the image data.
+  std::string greedy = png.substr(0, 33);
+  greedy += std::string("\x58\x00\x00\x00iCCPdefault", 15);
+  greedy += png.substr(33);
   struct Case {
     const char* name;
     std::string document;
@@ -193,6 +197,7 @@ TEST(ImagesTest, RefusesWhatIsNotAWholeImageOfItsKind) {
       {"PNG without its end", png.substr(0, png.size() - 12), ImageKind::PNG, "PNG"},
       {"JPEG as PNG", jpeg, ImageKind::PNG, "PNG"},
       {"PNG of 10^10 pixels", bomb, ImageKind::PNG, "million pixels"},
+      {"PNG with a chunk of 1.4 GB", greedy, ImageKind::PNG, "PNG"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
