@@ -184,10 +184,9 @@ bool has_pwg_name(const char* name) {
 // millimetre.
 bool has_dimensions(int width, int length) {
   constexpr const char* TABLES[] = {"AUTO", "ROLL", "TAUTO", "TROLL"};
-  for (const char* source : TABLES) {
-    if (find_size_of(source, width, length) != nullptr) return true;
-  }
-  return false;
+  return std::any_of(std::begin(TABLES), std::end(TABLES), [width, length](const char* source) {
+    return find_size_of(source, width, length) != nullptr;
+  });
 }
 
 bool refuse(char* message, size_t size, const char* format, const char* value) {
