@@ -1,6 +1,6 @@
-// Printing a job: PDF and PostScript through gs, and everything PAPPL turns
-// into raster lines through the PNG writer. Either way only PNG images of the
-// table's size reach the printer.
+// Printing a job: PDF and PostScript through gs, JPEG and PNG through the
+// app's decoder, and the raster PAPPL hands on line by line through the PNG
+// writer. Either way only PNG images of the table's size reach the printer.
 //
 // PAPPL 1.3.1 can run one job twice, or two jobs at once, on one printer.
 // So the first callback of a job claims its id: a second run of the same job
@@ -37,7 +37,8 @@ struct PrinterState {
   std::chrono::steady_clock::time_point second_run_ended;
 };
 
-// The MIME filter for application/pdf and application/postscript.
+// The MIME filter for application/pdf, application/postscript, image/jpeg and
+// image/png.
 bool print_document(pappl_job_t* job, pappl_device_t* device, void* data);
 
 // A raw job: refused, since only the app's own PNG may reach the printer.
