@@ -49,26 +49,3 @@ bool job_conf(const PaperConf& paper, int32_t ink, int32_t resolution, Conf* con
                                   paper.name, resolution));
   return false;
 }
-
-bool line_format(const cups_page_header2_t& header, LineFormat* format) {
-  const unsigned bits = header.cupsBitsPerPixel;
-  switch (header.cupsColorSpace) {
-    case CUPS_CSPACE_RGB:
-    case CUPS_CSPACE_SRGB:
-    case CUPS_CSPACE_ADOBERGB:
-      if (bits == 24) *format = LineFormat::RGB8;
-      if (bits == 48) *format = LineFormat::RGB16;
-      return bits == 24 || bits == 48;
-    case CUPS_CSPACE_W:
-    case CUPS_CSPACE_SW:
-      if (bits == 8) *format = LineFormat::GREY8;
-      if (bits == 16) *format = LineFormat::GREY16;
-      return bits == 8 || bits == 16;
-    case CUPS_CSPACE_K:
-      if (bits == 8) *format = LineFormat::BLACK8;
-      if (bits == 1) *format = LineFormat::BLACK1;
-      return bits == 8 || bits == 1;
-    default:
-      return false;
-  }
-}

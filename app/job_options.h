@@ -1,7 +1,7 @@
 // One route from a job's options to the raster it prints at: the paper
 // table row its media names, found once and passed on; its ink; and its
 // resolution, which is the job's own, else that of the raster page it came
-// drawn at, else the printer's default; and the format of its raster lines.
+// drawn at, else the printer's default.
 
 #ifndef RAVO_APP_JOB_OPTIONS_H_
 #define RAVO_APP_JOB_OPTIONS_H_
@@ -36,9 +36,5 @@ int32_t job_resolution(pappl_job_t* job, const pappl_pr_options_t& options,
 // The raster for `paper` at `resolution`, or false with the reason in
 // `message`.
 bool job_conf(const PaperConf& paper, int32_t ink, int32_t resolution, Conf* conf, char* message);
-
-// The line format of a raster page with `header`; false for one the PNG
-// writer does not take.
-bool line_format(const cups_page_header2_t& header, LineFormat* format);
 
 #endif  // RAVO_APP_JOB_OPTIONS_H_

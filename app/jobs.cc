@@ -8,8 +8,10 @@
 #include <memory>
 #include <string_view>
 
+#include "app/images.h"
 #include "app/job_claims.h"
 #include "app/job_options.h"
+#include "app/media.h"
 #include "app/page_sender.h"
 #include "app/png_writer.h"
 #include "gs/runner.h"
@@ -137,6 +139,26 @@ void document_page_done(void* context, uint32_t pages) {
   run->pages = pages;
 }
 
+// Decodes a JPEG or PNG job as one page through `sender`. False when the
+// image cannot be decoded, after aborting the job with the reason, or when
+// the sender failed, which the caller reports.
+bool print_held_image(pappl_job_t* job, const pappl_pr_options_t& options, const Conf& conf,
+                      ImageKind kind, int input, PageSender& sender) {
+  const OutputPage page{static_cast<uint32_t>(conf.width), static_cast<uint32_t>(conf.height),
+                        conf.ink == INK_MONO, PNG_ZLIB_LEVEL};
+  const bool fill = options.print_scaling == PAPPL_SCALING_FILL ||
+                    (options.print_scaling == PAPPL_SCALING_AUTO && is_borderless(options.media));
+  char message[MESSAGE_SIZE];
+  if (!print_image(input, kind, page, fill, PngSink{hold_pages, &sender}, message,
+                   sizeof message)) {
+    if (sender.fault() != SendFault::NONE) return false;
+    abort_with(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, message);
+    return false;
+  }
+  sender.page_done();
+  return true;
+}
+
 // The page range to draw, as gs counts it: 0 for no limit.
 int32_t page_limit(unsigned page) {
   return page > 0 && page < static_cast<unsigned>(INT32_MAX) ? static_cast<int32_t>(page) : 0;
@@ -147,6 +169,10 @@ bool print_document_once(pappl_job_t* job, PrinterState& state, pappl_device_t* 
   const Options options(papplJobCreatePrintOptions(job, 0, true));
   if (options == nullptr) return false;
   char message[MESSAGE_SIZE];
+  if (!check_job_request(job, options.get(), message, sizeof message)) {
+    abort_with(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, message);
+    return false;
+  }
   const PaperConf* paper = job_paper(*options, message);
   Conf conf{};
   if (paper == nullptr || !job_conf(*paper, job_ink(*options),
@@ -167,6 +193,14 @@ bool print_document_once(pappl_job_t* job, PrinterState& state, pappl_device_t* 
     close(input);
     abort_for_sender(job, sender, outlet);
     return false;
+  }
+  ImageKind image = ImageKind::JPEG;
+  if (image_kind(papplJobGetFormat(job), &image)) {
+    const bool decoded = print_held_image(job, *options, conf, image, input, sender);
+    close(input);
+    if (sender.fault() == SendFault::CANCELLED) return true;
+    if (abort_for_sender(job, sender, outlet) || !decoded) return false;
+    return finish_sending(job, sender, outlet, options->copies);
   }
   DocumentRun run{job, &sender};
   const GsJob gs{&conf,
@@ -266,7 +300,9 @@ bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
     return result;
   }
   char message[MESSAGE_SIZE];
-  const PaperConf* paper = job_paper(*options, message);
+  const PaperConf* paper = check_job_request(job, options, message, sizeof message)
+                               ? job_paper(*options, message)
+                               : nullptr;
   if (paper == nullptr) {
     abort_with(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, message);
     settle_claim(*state, id, false);
@@ -300,12 +336,11 @@ bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_devi
   raster->skipping = outside_range(*raster);
   if (raster->skipping) return true;
   LineFormat format = LineFormat::RGB8;
-  if (!line_format(options->header, &format)) {
-    stop_raster(*raster, job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
-                "Unsupported raster: only 8 or 16-bit RGB, grey or black, or 1-bit black");
-    return true;
-  }
   char message[MESSAGE_SIZE];
+  if (!check_raster_page(job, options->header, &format, message, sizeof message)) {
+    stop_raster(*raster, job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, message);
+    return false;  // PAPPL then reads no more of the page
+  }
   Conf conf{};
   const int32_t resolution = job_resolution(job, *options, &options->header);
   papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Page %u drawn at %u dpi, printed at %d dpi", raster->page,
@@ -318,7 +353,8 @@ bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_devi
   const OutputPage page{static_cast<uint32_t>(conf.width), static_cast<uint32_t>(conf.height),
                         conf.ink == INK_MONO, PNG_ZLIB_LEVEL};
   if (!raster->writer.start(in, page, PngSink{hold_pages, raster->sender.get()})) {
-    stop_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to encode the page");
+    stop_raster(*raster, job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, raster->writer.error());
+    return false;
   }
   return true;
 }
@@ -338,7 +374,7 @@ bool raster_end_page(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_de
   RasterJob* raster = raster_job(job);
   if (raster == nullptr || raster->stopped || raster->skipping) return true;
   if (!raster->writer.finish()) {
-    stop_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to encode the page");
+    stop_raster(*raster, job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, raster->writer.error());
     return true;
   }
   raster->sender->page_done();

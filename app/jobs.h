@@ -1,15 +1,17 @@
-// Printing a job: PDF and PostScript through gs, and everything PAPPL turns
-// into raster lines through the PNG writer. Either way only PNG images of the
-// table's size reach the printer, page by page as each is made, and the
-// other copies follow from the job's holding file (app/page_sender.h). Each
-// job first claims its run and the printer's device (app/job_claims.h).
+// Printing a job: PDF and PostScript through gs, JPEG and PNG through the
+// app's decoder, and the raster PAPPL hands on line by line through the PNG
+// writer. Either way only PNG images of the table's size reach the printer,
+// page by page as each is made, and the other copies follow from the job's
+// holding file (app/page_sender.h). Each job first claims its run and the
+// printer's device (app/job_claims.h).
 
 #ifndef RAVO_APP_JOBS_H_
 #define RAVO_APP_JOBS_H_
 
 #include <pappl/pappl.h>
 
-// The MIME filter for application/pdf and application/postscript.
+// The MIME filter for application/pdf, application/postscript, image/jpeg and
+// image/png.
 bool print_document(pappl_job_t* job, pappl_device_t* device, void* data);
 
 // A raw job: refused, since only the app's own PNG may reach the printer.

@@ -1,9 +1,12 @@
 #include "app/media.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
+#include "conf/conf.h"
 #include "paper/size_names.h"
 
 namespace {
@@ -93,11 +96,30 @@ bool fill_media_col(const PaperConf& row, const char* ipp_source, bool borderles
   return true;
 }
 
-JobMedia resolve_media(const pappl_media_col_t& col) {
-  JobMedia media{table_source(col.source, is_borderless(col)), nullptr};
+namespace {
+
+JobMedia resolve_from(const char* source, bool borderless, const pappl_media_col_t& col) {
+  JobMedia media{table_source(source, borderless), nullptr};
   if (media.source == nullptr) return media;
   media.row = find_pwg_size(media.source, pwg_name_of(col));
   if (media.row == nullptr) media.row = find_size_of(media.source, col.size_width, col.size_length);
+  return media;
+}
+
+}  // namespace
+
+JobMedia resolve_media(const pappl_media_col_t& col) {
+  const bool borderless = is_borderless(col);
+  const JobMedia media = resolve_from(col.source, borderless, col);
+  if (media.row != nullptr || col.source[0] != '\0') return media;
+  // PAPPL offers every size borderless, with no source: a size that no
+  // table feeds borderless prints with the margins of the table that has it.
+  const JobMedia others[] = {resolve_from(SOURCE_ROLL, borderless, col),
+                             resolve_from(SOURCE_AUTO, false, col),
+                             resolve_from(SOURCE_ROLL, false, col)};
+  for (const JobMedia& other : others) {
+    if (other.row != nullptr) return other;
+  }
   return media;
 }
 
@@ -134,4 +156,140 @@ size_t collect_pwg_names(const char** names, size_t capacity) {
     if (!seen && named < capacity) names[named++] = name->pwg;
   }
   return named;
+}
+
+namespace {
+
+// Appends to `text` as far as it holds.
+void append(char* text, size_t size, const char* format, const char* value) {
+  const size_t used = std::strlen(text);
+  if (used + 1 < size) static_cast<void>(std::snprintf(text + used, size - used, format, value));
+}
+
+void say_sizes(char* text, size_t size) {
+  const char* names[MAX_SIZES];
+  const size_t count = collect_pwg_names(names, MAX_SIZES);
+  append(text, size, "%s", "; it has");
+  for (size_t i = 0; i < count; ++i) append(text, size, i == 0 ? " %s" : ", %s", names[i]);
+}
+
+bool has_pwg_name(const char* name) {
+  const char* names[MAX_SIZES];
+  const size_t count = collect_pwg_names(names, MAX_SIZES);
+  return std::any_of(names, names + count,
+                     [name](const char* known) { return std::strcmp(known, name) == 0; });
+}
+
+// Whether a size of the tables is `width` x `length` hundredths of a
+// millimetre.
+bool has_dimensions(int width, int length) {
+  constexpr const char* TABLES[] = {"AUTO", "ROLL", "TAUTO", "TROLL"};
+  return std::any_of(std::begin(TABLES), std::end(TABLES), [width, length](const char* source) {
+    return find_size_of(source, width, length) != nullptr;
+  });
+}
+
+bool refuse(char* message, size_t size, const char* format, const char* value) {
+  static_cast<void>(std::snprintf(message, size, format, value));
+  return false;
+}
+
+bool check_media_col(ipp_t* col, char* message, size_t size) {
+  ipp_attribute_t* source = ippFindAttribute(col, "media-source", IPP_TAG_ZERO);
+  if (source != nullptr) {
+    const char* name = ippGetString(source, 0, nullptr);
+    if (name == nullptr ||
+        (std::strcmp(name, SOURCE_AUTO) != 0 && std::strcmp(name, SOURCE_ROLL) != 0)) {
+      refuse(message, size, "The printer has no media source %s", name != nullptr ? name : "?");
+      append(message, size, "%s", "; it has auto and main-roll");
+      return false;
+    }
+  }
+  if (ipp_attribute_t* name = ippFindAttribute(col, "media-size-name", IPP_TAG_ZERO)) {
+    const char* text = ippGetString(name, 0, nullptr);
+    if (text == nullptr || !has_pwg_name(text)) {
+      refuse(message, size, "The printer has no size %s", text != nullptr ? text : "?");
+      say_sizes(message, size);
+      return false;
+    }
+    return true;
+  }
+  ipp_attribute_t* media_size = ippFindAttribute(col, "media-size", IPP_TAG_BEGIN_COLLECTION);
+  if (media_size == nullptr) return true;
+  ipp_t* dimensions = ippGetCollection(media_size, 0);
+  ipp_attribute_t* x = ippFindAttribute(dimensions, "x-dimension", IPP_TAG_INTEGER);
+  ipp_attribute_t* y = ippFindAttribute(dimensions, "y-dimension", IPP_TAG_INTEGER);
+  const int width = x != nullptr ? ippGetInteger(x, 0) : 0;
+  const int length = y != nullptr ? ippGetInteger(y, 0) : 0;
+  if (has_dimensions(width, length)) return true;
+  char asked[64];
+  static_cast<void>(
+      std::snprintf(asked, sizeof asked, "%.2fx%.2fmm", width / 100.0, length / 100.0));
+  refuse(message, size, "The printer has no size of %s", asked);
+  say_sizes(message, size);
+  return false;
+}
+
+}  // namespace
+
+bool check_request(const JobRequest& request, char* message, size_t size) {
+  if (request.media_col != nullptr) {
+    if (!check_media_col(ippGetCollection(request.media_col, 0), message, size)) return false;
+  } else if (request.media != nullptr) {
+    const char* name = ippGetString(request.media, 0, nullptr);
+    if (name == nullptr || !has_pwg_name(name)) {
+      refuse(message, size, "The printer has no size %s", name != nullptr ? name : "?");
+      say_sizes(message, size);
+      return false;
+    }
+  }
+  if (request.print_color_mode != nullptr) {
+    const char* mode = ippGetString(request.print_color_mode, 0, nullptr);
+    const bool known =
+        mode != nullptr && (std::strcmp(mode, "auto") == 0 || std::strcmp(mode, "color") == 0 ||
+                            std::strcmp(mode, "monochrome") == 0);
+    if (!known) {
+      return refuse(message, size,
+                    "The printer has no colour mode %s; it has auto, color and monochrome",
+                    mode != nullptr ? mode : "?");
+    }
+  }
+  if (request.printer_resolution != nullptr) {
+    ipp_res_t units = IPP_RES_PER_INCH;
+    int down = 0;
+    const int across = ippGetResolution(request.printer_resolution, 0, &down, &units);
+    bool offered = false;
+    for (const int32_t dpi : OFFERED_RESOLUTIONS) {
+      offered = offered || (units == IPP_RES_PER_INCH && across == dpi && down == dpi);
+    }
+    if (!offered) {
+      char asked[64];
+      static_cast<void>(std::snprintf(asked, sizeof asked, "%dx%d%s", across, down,
+                                      units == IPP_RES_PER_INCH ? "dpi" : "dpcm"));
+      refuse(message, size, "The printer has no resolution %s; it has", asked);
+      for (size_t i = 0; i < std::size(OFFERED_RESOLUTIONS); ++i) {
+        char dpi[16];
+        static_cast<void>(std::snprintf(dpi, sizeof dpi, "%d dpi", OFFERED_RESOLUTIONS[i]));
+        append(message, size, i == 0 ? " %s" : ", %s", dpi);
+      }
+      return false;
+    }
+  }
+  return true;
+}
+
+bool names_source(const JobRequest& request) {
+  if (request.media_col == nullptr) return false;
+  return ippFindAttribute(ippGetCollection(request.media_col, 0), "media-source", IPP_TAG_ZERO) !=
+         nullptr;
+}
+
+bool check_job_request(pappl_job_t* job, pappl_pr_options_t* options, char* message, size_t size) {
+  const JobRequest request{papplJobGetAttribute(job, "media"),
+                           papplJobGetAttribute(job, "media-col"),
+                           papplJobGetAttribute(job, "print-color-mode"),
+                           papplJobGetAttribute(job, "printer-resolution")};
+  if (!check_request(request, message, size)) return false;
+  if (!names_source(request)) options->media.source[0] = '\0';
+  return true;
 }

@@ -44,7 +44,9 @@ struct JobMedia {
 };
 
 // Resolves a job's media-col: its source and margins choose the table, its
-// PWG name (or, lacking one, its size) the row.
+// PWG name (or, lacking one, its size) the row. With no source, the sheet
+// feeder's table when it has the size, else the roll's; and a size that
+// neither feeds without margins, as PAPPL offers every size, with them.
 JobMedia resolve_media(const pappl_media_col_t& col);
 
 // Says why `col` cannot be printed, naming the size, the source and what
@@ -54,5 +56,27 @@ void describe_unfeedable(const pappl_media_col_t& col, char* text, size_t size);
 // Fills `names` with the distinct PWG names of all sizes of the tables, in
 // table order; returns how many (at most `capacity`).
 size_t collect_pwg_names(const char** names, size_t capacity);
+
+// What a job asked for, as its own attributes hold it; PAPPL puts the
+// printer's default in place of a value the printer lacks. Any may be null.
+struct JobRequest {
+  ipp_attribute_t* media;
+  ipp_attribute_t* media_col;
+  ipp_attribute_t* print_color_mode;
+  ipp_attribute_t* printer_resolution;
+};
+
+// True when the printer has every size, source, colour mode and resolution
+// that `request` names; otherwise false with `message` naming what was asked
+// and what the printer has.
+bool check_request(const JobRequest& request, char* message, size_t size);
+
+// True when the request names a media source.
+bool names_source(const JobRequest& request);
+
+// check_request for `job`; also forgets the source that PAPPL chose for
+// `options` when the job named none, so that resolve_media picks the table
+// that feeds the size.
+bool check_job_request(pappl_job_t* job, pappl_pr_options_t* options, char* message, size_t size);
 
 #endif  // RAVO_APP_MEDIA_H_

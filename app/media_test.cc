@@ -118,4 +118,133 @@ TEST(MediaTest, ListsEachPwgNameOnceAndPwgKnowsThemAll) {
   }
 }
 
+TEST(MediaTest, IsBorderlessOnlyWithAllFourMarginsZero) {
+  struct Case {
+    int left, right, top, bottom;
+    bool borderless;
+  };
+  const Case cases[] = {
+      {0, 0, 0, 0, true},
+      // The roll's ready media: side margins, none at top and bottom.
+      {296, 296, 0, 0, false},
+      {296, 0, 0, 0, false},
+      {0, 296, 0, 0, false},
+      {0, 0, 296, 0, false},
+      {0, 0, 0, 296, false},
+  };
+  for (const Case& c : cases) {
+    pappl_media_col_t col{};
+    col.left_margin = c.left;
+    col.right_margin = c.right;
+    col.top_margin = c.top;
+    col.bottom_margin = c.bottom;
+    EXPECT_EQ(is_borderless(col), c.borderless)
+        << c.left << " " << c.right << " " << c.top << " " << c.bottom;
+  }
+  pappl_media_col_t roll{};
+  ASSERT_TRUE(fill_media_col(*call_paper_conf("ROLL", "A4"), "main-roll", false, &roll));
+  const JobMedia media = resolve_media(roll);
+  ASSERT_NE(media.source, nullptr);
+  EXPECT_STREQ(media.source, "ROLL");
+}
+
+TEST(MediaTest, FeedsASizeNamedWithoutASourceFromTheTableThatHasIt) {
+  struct Case {
+    const char* size;
+    int margin;
+    const char* table;
+  };
+  const Case cases[] = {
+      {"iso_a4_210x297mm", 0, "TAUTO"},   {"iso_a4_210x297mm", 296, "AUTO"},
+      {"na_index-4x6_4x6in", 0, "TROLL"},  // the feeder takes it only with margins
+      {"oe_photo-l_3.5x5in", 0, "TROLL"}, {"custom_name-card_55x89mm", 296, "ROLL"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.size);
+    const JobMedia media = resolve_media(job_col("", c.margin, c.size));
+    ASSERT_NE(media.row, nullptr);
+    EXPECT_STREQ(media.source, c.table);
+  }
+}
+
+// A job's attributes, as ipptool would send them.
+struct Request {
+  ipp_t* ipp = ippNew();
+  Request(const Request&) = delete;
+  Request& operator=(const Request&) = delete;
+  Request() = default;
+  ~Request() { ippDelete(ipp); }
+  JobRequest attributes() const {
+    return {ippFindAttribute(ipp, "media", IPP_TAG_ZERO),
+            ippFindAttribute(ipp, "media-col", IPP_TAG_BEGIN_COLLECTION),
+            ippFindAttribute(ipp, "print-color-mode", IPP_TAG_ZERO),
+            ippFindAttribute(ipp, "printer-resolution", IPP_TAG_RESOLUTION)};
+  }
+};
+
+void add_col(ipp_t* ipp, int width, int length, const char* source) {
+  ipp_t* col = ippNew();
+  ipp_t* size = ippNew();
+  ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "x-dimension", width);
+  ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "y-dimension", length);
+  ippAddCollection(col, IPP_TAG_ZERO, "media-size", size);
+  if (source != nullptr) {
+    ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-source", nullptr, source);
+  }
+  ippAddCollection(ipp, IPP_TAG_JOB, "media-col", col);
+  ippDelete(size);
+  ippDelete(col);
+}
+
+TEST(MediaTest, ChecksWhatAJobAsksForAgainstWhatThePrinterHas) {
+  struct Case {
+    const char* name;
+    const char* media;
+    int width, length;  // media-col's size, 0 for none
+    const char* source;
+    const char* mode;
+    int dpi;
+    const char* said;  // the start of the message, null when it passes
+  };
+  const Case cases[] = {
+      {"nothing asked", nullptr, 0, 0, nullptr, nullptr, 0, nullptr},
+      {"A4 by name", "iso_a4_210x297mm", 0, 0, nullptr, nullptr, 0, nullptr},
+      {"A0 by name", "iso_a0_841x1189mm", 0, 0, nullptr, nullptr, 0,
+       "The printer has no size iso_a0_841x1189mm; it has iso_a4_210x297mm,"},
+      {"A4 by size", nullptr, 21000, 29700, "auto", nullptr, 0, nullptr},
+      {"name card by size from the roll", nullptr, 5500, 8900, "main-roll", nullptr, 0, nullptr},
+      {"A0 by size", nullptr, 84100, 118900, nullptr, nullptr, 0,
+       "The printer has no size of 841.00x1189.00mm; it has"},
+      {"another source", nullptr, 21000, 29700, "tray-2", nullptr, 0,
+       "The printer has no media source tray-2; it has auto and main-roll"},
+      {"monochrome at 720 dpi", nullptr, 0, 0, nullptr, "monochrome", 720, nullptr},
+      {"bi-level", nullptr, 0, 0, nullptr, "bi-level", 0,
+       "The printer has no colour mode bi-level; it has auto, color and monochrome"},
+      {"300 dpi", nullptr, 0, 0, nullptr, nullptr, 300,
+       "The printer has no resolution 300x300dpi; it has 180 dpi, 360 dpi, 720 dpi"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Request request;
+    if (c.media != nullptr) {
+      ippAddString(request.ipp, IPP_TAG_JOB, IPP_TAG_KEYWORD, "media", nullptr, c.media);
+    }
+    if (c.width > 0) add_col(request.ipp, c.width, c.length, c.source);
+    if (c.mode != nullptr) {
+      ippAddString(request.ipp, IPP_TAG_JOB, IPP_TAG_KEYWORD, "print-color-mode", nullptr, c.mode);
+    }
+    if (c.dpi > 0) {
+      ippAddResolution(request.ipp, IPP_TAG_JOB, "printer-resolution", IPP_RES_PER_INCH, c.dpi,
+                       c.dpi);
+    }
+    char message[512] = "";
+    const bool passes = check_request(request.attributes(), message, sizeof message);
+    EXPECT_EQ(passes, c.said == nullptr) << message;
+    if (c.said != nullptr) {
+      EXPECT_EQ(std::string(message).rfind(c.said, 0), 0u) << message;
+    }
+    EXPECT_EQ(names_source(request.attributes()), c.source != nullptr);
+  }
+}
+
 }  // namespace

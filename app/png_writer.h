@@ -1,7 +1,9 @@
 // Turns a job's raster, page by page and line by line, into PNG images of
 // exactly the printer's raster size: 8-bit RGB or grey, cropped or padded
 // with white where the job's page is another size, and turned a quarter
-// when a portrait page goes on a size that the tables hold landscape.
+// when a portrait page goes on a size that the tables hold landscape. A
+// turned page is held only as far as it reaches the output, within a fixed
+// budget; a page that ends before its last line is refused, never padded.
 
 #ifndef RAVO_APP_PNG_WRITER_H_
 #define RAVO_APP_PNG_WRITER_H_
@@ -46,9 +48,19 @@ inline constexpr int PNG_ZLIB_LEVEL = 1;
 // cropping or padding with white. `out` holds width * (grey ? 1 : 3) bytes.
 void convert_line(const InputPage& in, const uint8_t* line, const OutputPage& page, uint8_t* out);
 
-// The pixels of a page that is turned: it is kept whole until its end.
+// The most memory a page may take while it is encoded. The largest turned
+// page, an envelope at 720 dpi in colour, takes 44 MB.
+inline constexpr uint64_t PAGE_BUDGET = uint64_t{64} << 20;
+
+// The bytes one line of `in` holds, or 0 when it is empty or too wide.
+uint64_t line_bytes(const InputPage& in);
+
+// The part of a turned page that reaches the output: the first `lines`
+// lines, and of each its last `columns` pixels, converted.
 struct TurnedPage {
-  std::vector<uint8_t> pixels;  // the input converted, in.width x in.height
+  uint32_t lines = 0;
+  uint32_t columns = 0;
+  std::vector<uint8_t> pixels;
 };
 
 // True when a page of `in` must be turned to go on `page`.
@@ -61,17 +73,22 @@ class PngWriter {
   PngWriter& operator=(const PngWriter&) = delete;
   ~PngWriter();
 
-  // Starts a page. False when libpng refused.
+  // Starts a page. False, with error() saying why, for an empty page, one
+  // that would take more than PAGE_BUDGET, or when libpng refused.
   bool start(const InputPage& in, const OutputPage& page, PngSink sink);
-  // Takes the next line of the job's page; lines past the page's end are
-  // dropped. False once anything failed.
+  // Takes the next line of the job's page, line_bytes(in) of them; lines past
+  // the page's end are dropped. False once anything failed.
   bool line(const uint8_t* data);
-  // Pads the page with white lines to its height and ends the image.
+  // Ends the image, padded with white to the output's height. False when
+  // the job's page got fewer lines than it declared.
   bool finish();
   bool failed() const { return failed_; }
+  // Why the page failed, or "".
+  const char* error() const { return error_; }
 
  private:
   bool write_row(const uint8_t* row);
+  bool fail(const char* why);
   void discard();
 
   InputPage in_{};
@@ -85,6 +102,7 @@ class PngWriter {
   uint32_t lines_in_ = 0;
   uint32_t rows_out_ = 0;
   bool failed_ = false;
+  char error_[160] = "";
 };
 
 #endif  // RAVO_APP_PNG_WRITER_H_

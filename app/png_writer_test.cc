@@ -128,3 +128,81 @@ TEST(PngWriterTest, ReportsASinkThatRefuses) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PngWriterTest, RefusesWhatItCannotEncodeFaithfully) {
+  struct Case {
+    const char* name;
+    InputPage in;
+    OutputPage page;
+    uint32_t lines;  // given before finish
+    bool started;
+    bool finished;
+  };
+  const Case cases[] = {
+      {"every line", {LineFormat::GREY8, 4, 3}, {4, 3, true, 1}, 3, true, true},
+      {"one line short", {LineFormat::GREY8, 4, 3}, {4, 3, true, 1}, 2, true, false},
+      {"no lines at all", {LineFormat::RGB8, 4, 3}, {4, 3, false, 1}, 0, true, false},
+      {"shorter than the page, whole", {LineFormat::GREY8, 4, 1}, {4, 3, true, 1}, 1, true, true},
+      {"turned, one line short", {LineFormat::GREY8, 2, 3}, {3, 2, true, 1}, 2, true, false},
+      {"no width", {LineFormat::GREY8, 0, 3}, {4, 3, true, 1}, 0, false, false},
+      {"no height", {LineFormat::GREY8, 4, 0}, {4, 3, true, 1}, 0, false, false},
+      {"turned, the largest landscape size at 720 dpi",
+       {LineFormat::RGB8, 3000, 8000},
+       {5952, 2490, false, 1},
+       8000,
+       true,
+       true},
+      {"turned, past the budget",
+       {LineFormat::RGB8, 6000, 100000},
+       {90000, 8000, false, 1},
+       0,
+       false,
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string png;
+    PngWriter writer;
+    EXPECT_EQ(writer.start(c.in, c.page, PngSink{append, &png}), c.started);
+    const std::vector<uint8_t> line(c.started ? line_bytes(c.in) : 0, 0);
+    for (uint32_t y = 0; y < c.lines; ++y) writer.line(line.data());
+    EXPECT_EQ(writer.finish(), c.finished);
+    EXPECT_EQ(writer.error()[0] == '\0', c.finished);
+  }
+}
+
+TEST(PngWriterTest, LineBytesAreCountedIn64Bits) {
+  struct Case {
+    InputPage in;
+    uint64_t bytes;
+  };
+  const Case cases[] = {
+      {{LineFormat::GREY8, (1u << 29) + 16, 1}, (uint64_t{1} << 29) + 16},
+      {{LineFormat::RGB16, 0xFFFFFFFFu, 1}, 0},
+      {{LineFormat::RGB16, 1u << 31, 1}, uint64_t{6} << 31},
+      {{LineFormat::BLACK1, 9, 1}, 2},
+      {{LineFormat::RGB8, 0, 1}, 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(line_bytes(c.in), c.bytes) << c.in.width;
+}
+
+TEST(PngWriterTest, TurnsOnlyThePartThatReachesTheOutput) {
+  // Three columns by four lines onto 3 x 2: only the last two columns and
+  // the first three lines are seen. Pixel value = 10 * line + column.
+  const InputPage in{LineFormat::GREY8, 3, 4};
+  const OutputPage page{3, 2, true, 1};
+  std::string png;
+  PngWriter writer;
+  ASSERT_TRUE(writer.start(in, page, PngSink{append, &png}));
+  for (uint8_t y = 0; y < 4; ++y) {
+    const uint8_t line[3] = {uint8_t(10 * y), uint8_t(10 * y + 1), uint8_t(10 * y + 2)};
+    ASSERT_TRUE(writer.line(line));
+  }
+  ASSERT_TRUE(writer.finish());
+  const Decoded out = decode(png);
+  EXPECT_EQ(out.pixels, (std::vector<uint8_t>{2, 12, 22, 1, 11, 21}));
+}
+
+}  // namespace

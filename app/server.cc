@@ -54,6 +54,11 @@ pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/)
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", print_document, nullptr);
   papplSystemAddMIMEFilter(system, "application/postscript", "image/pwg-raster", print_document,
                            nullptr);
+  // Before PAPPL's own image filters, which go on reading a broken image.
+  papplSystemAddMIMEFilter(system, "image/jpeg", "application/octet-stream", print_document,
+                           nullptr);
+  papplSystemAddMIMEFilter(system, "image/png", "application/octet-stream", print_document,
+                           nullptr);
   return system;
 }
 

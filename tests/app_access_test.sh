@@ -107,6 +107,9 @@ as() { # USER COMMAND...
     TMPDIR="$work/tmp" PATH="$work/bin:/usr/bin:/bin" "$@"
 }
 add_printer() { # USER
+  # Each server numbers its jobs from 1, so each gets an empty output folder.
+  rm -rf "$work/out"
+  install -d -o "$1" -g "$(id -g "$1")" "$work/out"
   as "$1" "$app" add -d jetto -v "file://$work/out?ext=png" -m marven_jetto_412_519 \
     2>>"$work/log/commands" || true
 }

@@ -21,13 +21,16 @@ cp "$examples/testpage.ps" "$in/page.ps"
 ps2pdf "$in/page.ps" "$in/page.pdf"
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$in/two.pdf" "$in/page.ps" \
   "$in/page.ps"
-render -sDEVICE=pwgraster -r360 -g1260x1800 -sOutputFile="$in/colour.pwg"
-render -sDEVICE=pwgraster -dcupsColorSpace=18 -r180 -g744x1049 -sOutputFile="$in/grey.pwg"
+render -sDEVICE=pwgraster -dcupsColorSpace=19 -dcupsBitsPerColor=8 -r360 -g1260x1800 \
+  -sOutputFile="$in/colour.pwg"
+render -sDEVICE=pwgraster -dcupsColorSpace=18 -dcupsBitsPerColor=8 -r180 -g744x1049 \
+  -sOutputFile="$in/grey.pwg"
+render -sDEVICE=urf -dcupsColorSpace=19 -dcupsBitsPerColor=8 -r360 -g1488x2098 \
+  -sOutputFile="$in/page.urf"
 render -sDEVICE=pwgraster -dcupsColorSpace=18 -dcupsBitsPerColor=8 -r180 -g744x1049 \
   -sOutputFile="$in/grey8.pwg"
-render -sDEVICE=urf -r360 -g1488x2098 -sOutputFile="$in/page.urf"
-gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -r180 -g744x1049 -sOutputFile="$in/two.pwg" \
-  "$in/two.pdf" >/dev/null 2>&1
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -dcupsColorSpace=18 -dcupsBitsPerColor=8 \
+  -r180 -g744x1049 -sOutputFile="$in/two.pwg" "$in/two.pdf" >/dev/null 2>&1
 render -sDEVICE=jpeg -r40 -sOutputFile="$in/page.jpg"
 render -sDEVICE=png16m -r40 -sOutputFile="$in/page.png"
 head -c 400 "$in/page.pdf" >"$in/truncated.pdf"
@@ -180,7 +183,8 @@ sed -n 's/^[[:space:]]*FILE \(.*raster-samples.*\)/\1/p' "$suite/ipp-everywhere.
     case $sample in *sgray*) space=18 ;; *) space=19 ;; esac
     case $sample in *4x6*) size=720x1080 ;; *-a4-*) size=1488x2105 ;; *) size=1530x1980 ;; esac
     mkdir -p "$suite/${sample%/*}"
-    render -sDEVICE=pwgraster -dcupsColorSpace=$space -r180 -g$size -sOutputFile="$suite/$sample"
+    render -sDEVICE=pwgraster -dcupsColorSpace=$space -dcupsBitsPerColor=8 -r180 -g$size \
+      -sOutputFile="$suite/$sample"
   done
 ipptool -I -tf "$in/page.pdf" "$uri" "$suite/ipp-everywhere.test" >"$work/conformance.log" 2>&1 ||
   true
