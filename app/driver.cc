@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/face.h"
 #include "app/jobs.h"
 #include "app/media.h"
 #include "conf/conf.h"
@@ -211,6 +212,7 @@ pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/)
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", print_document, nullptr);
   papplSystemAddMIMEFilter(system, "application/postscript", "image/pwg-raster", print_document,
                            nullptr);
+  dress_system(system, count, options);
   return system;
 }
 
@@ -278,11 +280,12 @@ bool setup_driver(pappl_system_t* /*system*/, const char* driver_name, const cha
   data->type[0] = MEDIA_TYPE;
   data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
   data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  set_printer_icons(data);
   *attrs = make_driver_attrs();
   return true;
 }
 
 int run_printer_app(int argc, char** argv) {
   return papplMainloop(argc, argv, RAVO_VERSION, FOOTER, 1, drivers, autoadd_driver, setup_driver,
-                       nullptr, nullptr, create_system, nullptr, nullptr);
+                       nullptr, nullptr, create_system, print_usage, nullptr);
 }

@@ -9,9 +9,11 @@
 #include <memory>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "app/media.h"
 #include "app/png_writer.h"
+#include "app/preview.h"
 #include "conf/set_conf.h"
 #include "filter/filter.h"
 #include "gs/runner.h"
@@ -349,6 +351,11 @@ struct RasterJob {
   int held = -1;
   int copies = 1;
   unsigned pages = 0;
+  // The thumbnails of what is sent, made from the lines as encoded.
+  Preview* preview = nullptr;
+  InputPage in{};
+  OutputPage shown{};
+  std::vector<uint8_t> shown_line;
   bool failed = false;
   char message[MESSAGE_SIZE] = "";
   RasterJob() = default;
@@ -470,6 +477,8 @@ bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
     return false;
   }
   raster->copies = copies_to_make(job, *options);
+  raster->preview = printer_preview(papplJobGetPrinter(job));
+  preview_start_job(raster->preview, raster->conf.ink == INK_MONO);
   raster->held = open_holding_file();
   if (raster->held < 0) {
     fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM,
@@ -495,16 +504,28 @@ bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_devi
                         PNG_ZLIB_LEVEL};
   if (!raster->writer.start(in, page, PngSink{raster_device_write, raster})) {
     fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to encode the page");
+    return true;
   }
+  // A page to be turned is shown from its lines as they come, then turned.
+  const bool turn = needs_turn(in, page);
+  raster->in = in;
+  raster->shown = turn ? OutputPage{in.width, in.height, page.grey, 0} : page;
+  raster->shown_line.resize(size_t{raster->shown.width} * (page.grey ? 1 : 3));
+  preview_start_page(raster->preview, raster->shown.width, raster->shown.height, turn);
   return true;
 }
 
 bool raster_write_line(pappl_job_t* job, pappl_pr_options_t* /*options*/,
-                       pappl_device_t* /*device*/, unsigned /*y*/, const unsigned char* line) {
+                       pappl_device_t* /*device*/, unsigned y, const unsigned char* line) {
   RasterJob* raster = raster_job(job);
   if (duplicate_run || raster == nullptr || raster->failed) return true;
   if (!raster->writer.line(line)) {
     fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to send the page");
+    return true;
+  }
+  if (raster->preview != nullptr && y < raster->shown.height) {
+    convert_line(raster->in, line, raster->shown, raster->shown_line.data());
+    preview_rows(raster->preview, y, raster->shown_line.data(), 1);
   }
   return true;
 }
@@ -517,6 +538,7 @@ bool raster_end_page(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_de
     fail_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Unable to send the page");
     return true;
   }
+  preview_end_page(raster->preview);
   ++raster->pages;
   return true;
 }
@@ -532,6 +554,7 @@ bool raster_end_job(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_dev
   if (raster == nullptr) return false;
   if (!raster->failed) send_copies(job, *raster);
   const bool printed = !raster->failed;
+  preview_end_job(raster->preview, job, printed && !papplJobIsCanceled(job));
   raster->hold.reset();
   settle_claim(*raster->state, raster->id, printed);
   return printed;
