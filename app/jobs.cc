@@ -524,8 +524,14 @@ bool raster_write_line(pappl_job_t* job, pappl_pr_options_t* /*options*/,
     return true;
   }
   if (raster->preview != nullptr && y < raster->shown.height) {
-    convert_line(raster->in, line, raster->shown, raster->shown_line.data());
-    preview_rows(raster->preview, y, raster->shown_line.data(), 1);
+    // 8-bit lines of the page's width and kind are shown as they are.
+    const LineFormat same = raster->shown.grey ? LineFormat::GREY8 : LineFormat::RGB8;
+    const uint8_t* shown = line;
+    if (raster->in.format != same || raster->in.width != raster->shown.width) {
+      convert_line(raster->in, line, raster->shown, raster->shown_line.data());
+      shown = raster->shown_line.data();
+    }
+    preview_rows(raster->preview, y, shown, 1);
   }
   return true;
 }

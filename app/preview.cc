@@ -1,6 +1,5 @@
 #include "app/preview.h"
 
-#include <png.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -11,6 +10,8 @@
 #include <memory>
 #include <string>
 #include <utility>
+
+#include "app/png_writer.h"
 
 void ThumbnailMaker::start_job(bool grey) {
   grey_ = grey;
@@ -30,9 +31,22 @@ void ThumbnailMaker::start_page(uint32_t width, uint32_t height, bool turn) {
   band_ = 0;
   band_rows_ = 0;
   sums_.assign(size_t{thumb_width_} * channels, 0);
+  // Each box is sampled at up to TAPS x TAPS pixels spread evenly across it.
+  taps_per_box_ = std::min(scale_, TAPS);
+  tap_row_.assign(scale_, false);
+  taps_.clear();
+  for (uint32_t t = 0; t < taps_per_box_; ++t) {
+    tap_row_[(2 * t + 1) * scale_ / (2 * taps_per_box_)] = true;
+  }
+  for (uint32_t column = 0; column < thumb_width_; ++column) {
+    for (uint32_t t = 0; t < taps_per_box_; ++t) {
+      const uint32_t x = column * scale_ + (2 * t + 1) * scale_ / (2 * taps_per_box_);
+      taps_.push_back(std::min(x, width - 1));
+    }
+  }
   // Rows never sent stay white, as the printer's padding is.
   pixels_.assign(size_t{thumb_width_} * thumb_height_ * channels, 255);
-  in_page_ = width > 0 && height > 0;
+  in_page_ = width > 0 && height > 0 && done_.size() < MAX_SHOWN_PAGES;
 }
 
 void ThumbnailMaker::rows(uint32_t y, const uint8_t* data, uint32_t count) {
@@ -45,12 +59,14 @@ void ThumbnailMaker::rows(uint32_t y, const uint8_t* data, uint32_t count) {
       flush_band();
       band_ = band;
     }
-    const uint8_t* pixel = data + row * stride;
+    if (!tap_row_[(y + row) % scale_]) continue;
+    const uint8_t* line = data + row * stride;
     uint32_t* sum = sums_.data();
+    const uint32_t* tap = taps_.data();
     for (uint32_t column = 0; column < thumb_width_; ++column, sum += channels) {
-      const uint32_t span = std::min(scale_, width_ - column * scale_);
-      for (uint32_t x = 0; x < span; ++x) {
-        for (size_t c = 0; c < channels; ++c) sum[c] += *pixel++;
+      for (uint32_t t = 0; t < taps_per_box_; ++t, ++tap) {
+        const uint8_t* pixel = line + size_t{*tap} * channels;
+        for (size_t c = 0; c < channels; ++c) sum[c] += pixel[c];
       }
     }
     ++band_rows_;
@@ -61,14 +77,11 @@ void ThumbnailMaker::flush_band() {
   if (band_rows_ == 0 || band_ >= thumb_height_) return;
   const size_t channels = grey_ ? 1 : 3;
   uint8_t* out = pixels_.data() + size_t{band_} * thumb_width_ * channels;
-  for (uint32_t column = 0; column < thumb_width_; ++column) {
-    const uint32_t count = std::min(scale_, width_ - column * scale_) * band_rows_;
-    for (size_t c = 0; c < channels; ++c) {
-      const size_t at = column * channels + c;
-      out[at] = static_cast<uint8_t>((sums_[at] + count / 2) / count);
-      sums_[at] = 0;
-    }
+  const uint32_t count = taps_per_box_ * band_rows_;
+  for (size_t at = 0; at < sums_.size(); ++at) {
+    out[at] = static_cast<uint8_t>((sums_[at] + count / 2) / count);
   }
+  std::fill(sums_.begin(), sums_.end(), 0);
   band_rows_ = 0;
 }
 
@@ -88,22 +101,11 @@ std::vector<uint8_t> turn_anticlockwise(const std::vector<uint8_t>& pixels, uint
   return turned;
 }
 
-bool encode_png(const std::vector<uint8_t>& pixels, uint32_t width, uint32_t height, bool grey,
-                std::vector<uint8_t>* png) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  image.width = width;
-  image.height = height;
-  image.format = grey ? PNG_FORMAT_GRAY : PNG_FORMAT_RGB;
-  png_alloc_size_t size = 0;
-  if (png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, nullptr) == 0) {
-    return false;
-  }
-  png->resize(size);
-  const bool written =
-      png_image_write_to_memory(&image, png->data(), &size, 0, pixels.data(), 0, nullptr) != 0;
-  png->resize(size);
-  return written;
+bool append(void* context, const void* data, size_t size) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  auto* png = static_cast<std::vector<uint8_t>*>(context);
+  png->insert(png->end(), bytes, bytes + size);
+  return true;
 }
 
 }  // namespace
@@ -112,18 +114,35 @@ bool ThumbnailMaker::end_page() {
   if (!in_page_) return false;
   in_page_ = false;
   flush_band();
-  const size_t channels = grey_ ? 1 : 3;
-  Thumbnail thumbnail{thumb_width_, thumb_height_, grey_, {}};
+  Thumbnail thumbnail{thumb_width_, thumb_height_, grey_, {}, {}};
   if (turn_) {
-    pixels_ = turn_anticlockwise(pixels_, thumb_width_, thumb_height_, channels);
+    thumbnail.pixels = turn_anticlockwise(pixels_, thumb_width_, thumb_height_, grey_ ? 1 : 3);
     std::swap(thumbnail.width, thumbnail.height);
+  } else {
+    thumbnail.pixels = std::move(pixels_);
   }
-  if (!encode_png(pixels_, thumbnail.width, thumbnail.height, grey_, &thumbnail.png)) return false;
   done_.push_back(std::move(thumbnail));
   return true;
 }
 
 std::vector<Thumbnail> ThumbnailMaker::take() { return std::exchange(done_, {}); }
+
+// Encoded as the printer's pages are.
+std::vector<uint8_t> encode_thumbnail(const Thumbnail& thumbnail) {
+  std::vector<uint8_t> png;
+  PngWriter writer;
+  const uint32_t width = thumbnail.width;
+  const uint32_t height = thumbnail.height;
+  const InputPage in{thumbnail.grey ? LineFormat::GREY8 : LineFormat::RGB8, width, height};
+  const OutputPage page{width, height, thumbnail.grey, PNG_ZLIB_LEVEL};
+  if (!writer.start(in, page, PngSink{append, &png})) return {};
+  const size_t stride = size_t{width} * (thumbnail.grey ? 1 : 3);
+  for (uint32_t y = 0; y < height; ++y) {
+    if (!writer.line(thumbnail.pixels.data() + y * stride)) return {};
+  }
+  if (!writer.finish()) return {};
+  return png;
+}
 
 namespace {
 
@@ -197,7 +216,9 @@ bool serve_image(pappl_client_t* client, void* data) {
   {
     const std::lock_guard<std::mutex> hold(preview->lock);
     if (page >= 1 && static_cast<size_t>(page) <= preview->pages.size()) {
-      png = preview->pages[static_cast<size_t>(page) - 1].png;
+      Thumbnail& shown = preview->pages[static_cast<size_t>(page) - 1];
+      if (shown.png.empty()) shown.png = encode_thumbnail(shown);
+      png = shown.png;
     }
   }
   if (png.empty()) return papplClientRespond(client, HTTP_STATUS_NOT_FOUND, nullptr, nullptr, 0, 0);

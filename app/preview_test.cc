@@ -21,9 +21,8 @@ Decoded decode(const Thumbnail& thumbnail) {
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   Decoded out;
-  if (png_image_begin_read_from_memory(&image, thumbnail.png.data(), thumbnail.png.size()) == 0) {
-    return out;
-  }
+  const std::vector<uint8_t> png = encode_thumbnail(thumbnail);
+  if (png_image_begin_read_from_memory(&image, png.data(), png.size()) == 0) return out;
   out.grey = (image.format & PNG_FORMAT_FLAG_COLOR) == 0;
   out.width = image.width;
   out.height = image.height;
