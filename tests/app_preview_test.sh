@@ -2,8 +2,10 @@
 # The printer's web page in a real browser: after a job, the page of the last
 # job shows one thumbnail per page sent, grey for a grey job, in the page's
 # proportions, and a new job replaces them; the home, media and defaults pages
-# render without error; a client on the network without credentials is
-# refused the thumbnails. Headless chromium loads the pages.
+# render without error, with the app's own icons; a client on the network
+# without credentials is refused the thumbnails; and a server run by a user
+# keeps its state in $XDG_CONFIG_HOME, made when missing. Headless chromium
+# loads the pages.
 #
 # Usage: app_preview_test.sh APP PNG-INFO EXAMPLES-DIR
 # The server runs as nobody in private mount, network and process namespaces,
@@ -54,7 +56,7 @@ for dir in home tmp spool log out browser; do install -d -o 65534 -g 65534 "$wor
 ln -s "$(command -v gs)" "$work/bin/gs"
 as_nobody() {
   setpriv --reuid=65534 --regid=65534 --clear-groups env -i HOME="$work/home" \
-    TMPDIR="$work/tmp" PATH="$work/bin:/usr/bin:/bin" ASAN_OPTIONS="${ASAN_OPTIONS:-}" \
+    XDG_CONFIG_HOME="$work/home/xdg/config" TMPDIR="$work/tmp" PATH="$work/bin:/usr/bin:/bin" ASAN_OPTIONS="${ASAN_OPTIONS:-}" \
     UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" "$@"
 }
 base=http://localhost:8000
@@ -170,6 +172,13 @@ for icon in /navicon.png /favicon.png /jetto/icon-sm.png /jetto/icon-md.png /jet
   done
   $ours || fail "$icon is not one of the app's own icons"
 done
+
+# The server made the missing $XDG_CONFIG_HOME and keeps its state there,
+# which it writes at the latest when it stops.
+stop
+trap - EXIT
+grep -q 'name="jetto"' "$work/home/xdg/config/ravo-printer-app.state" 2>/dev/null ||
+  fail "the state is not in the XDG_CONFIG_HOME made for it"
 
 if [ "$failures" -ne 0 ]; then
   tail -n 30 "$work/log/server.log" >&2
