@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/face.h"
 #include "app/job_claims.h"
 #include "app/jobs.h"
 #include "app/media.h"
@@ -230,6 +231,7 @@ bool setup_driver(pappl_system_t* /*system*/, const char* driver_name, const cha
   data->type[0] = MEDIA_TYPE;
   data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
   data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  set_printer_icons(data);
   *attrs = make_driver_attrs();
   return true;
 }

@@ -1,3 +1,7 @@
 #include "app/server.h"
+#include "app/face.h"
 
-int main(int argc, char** argv) { return run_printer_app(argc, argv); }
+int main(int argc, char** argv) {
+  prepare_state_home();
+  return run_printer_app(argc, argv);
+}

@@ -8,6 +8,7 @@
 
 #include "app/access.h"
 #include "app/driver.h"
+#include "app/face.h"
 #include "app/jobs.h"
 
 #ifndef RAVO_VERSION
@@ -59,6 +60,7 @@ pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/)
                            nullptr);
   papplSystemAddMIMEFilter(system, "image/png", "application/octet-stream", print_document,
                            nullptr);
+  dress_system(system, count, options);
   return system;
 }
 
@@ -66,5 +68,5 @@ pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/)
 
 int run_printer_app(int argc, char** argv) {
   return papplMainloop(argc, argv, RAVO_VERSION, FOOTER, 1, drivers, autoadd_driver, setup_driver,
-                       nullptr, nullptr, create_system, nullptr, nullptr);
+                       nullptr, nullptr, create_system, print_usage, nullptr);
 }

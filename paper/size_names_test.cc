@@ -28,14 +28,21 @@ TEST(SizeNames, NameEverySizeOfEveryTableOnce) {
   }
 }
 
-// The README's table of size names is this one.
-TEST(SizeNames, ReadmeListsEachName) {
+// The README's table of size names is this one, with the pixels at 360 dpi
+// of the first table that holds each size.
+TEST(SizeNames, ReadmeListsEachNameWithItsPixels) {
   std::ifstream readme(README_PATH);
   const std::string text((std::istreambuf_iterator<char>(readme)), {});
   ASSERT_FALSE(text.empty());
   for (const SizeName& entry : SIZE_NAMES) {
-    const std::string row =
-        std::string("\n| `") + entry.keyword + "` | " + entry.text + " | `" + entry.pwg + "` |\n";
+    const PaperConf* size = nullptr;
+    for (int source = 0; source < Bin_Num && size == nullptr; ++source) {
+      size = call_paper_conf(Bins[source], entry.keyword);
+    }
+    ASSERT_NE(size, nullptr) << entry.keyword;
+    const std::string row = std::string("\n| `") + entry.keyword + "` | " + entry.text + " | `" +
+                            entry.pwg + "` | " + std::to_string(size->width) + " x " +
+                            std::to_string(size->height) + " ";
     EXPECT_NE(text.find(row), std::string::npos) << row;
   }
 }

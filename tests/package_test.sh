@@ -3,7 +3,7 @@
 # packages built by `cpack -G DEB` hold the filters, the man pages, the
 # examples, the copyright and changelog; the packaged filter, stripped, still
 # exports its global names; lintian finds no error in any package; the man
-# pages render without warnings; and the printcap shown in the README and in
+# pages render without warnings; and the printcap shown in doc/lpd.md and in
 # ravofilter(8) is examples/printcap.
 #
 # Usage: package_test.sh BUILD-DIR SOURCE-DIR
@@ -95,11 +95,11 @@ for page in "$source"/man/*.[0-9]; do
 done
 
 # One printcap everywhere: every line of the example, tabs and all, stands in
-# the README and (with roff's escaped backslashes) in the man page.
+# doc/lpd.md and (with roff's escaped backslashes) in the man page.
 while IFS= read -r line; do
   case $line in '#'* | '') continue ;; esac
-  grep -qxF "$line" "$source/README.md" ||
-    fail "README lacks the printcap line '$line'"
+  grep -qxF "$line" "$source/doc/lpd.md" ||
+    fail "doc/lpd.md lacks the printcap line '$line'"
   roff=$(printf '%s\n' "$line" | sed 's/\\/\\e/g')
   grep -qxF "$roff" "$source/man/ravofilter.8" ||
     fail "ravofilter.8 lacks the printcap line '$line'"
