@@ -25,7 +25,7 @@ constexpr int KILL_AFTER_MILLISECONDS = 500;
 // Runs in the child between fork and exec, so it calls only what is safe
 // there. Every descriptor it needs is first moved above the standard three,
 // so that none is overwritten whatever the parent had open.
-[[noreturn]] void exec_gs(const GsArguments& arguments, int input, int output, int report,
+[[noreturn]] void exec_gs(const char* const* words, int input, int output, int report,
                           bool stderr_taken, pid_t parent) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   // The parent may have died before the line above; then stop here.
@@ -51,7 +51,7 @@ constexpr int KILL_AFTER_MILLISECONDS = 500;
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
-  execvp(arguments.words[0], const_cast<char* const*>(arguments.words));
+  execvp(words[0], const_cast<char* const*>(words));
   const int error = errno;
   static_cast<void>(write(report, &error, sizeof error));
   _exit(127);
@@ -68,7 +68,8 @@ bool asked_to_stop(const GsJob& job) {
 
 // Passes gs's output on while it is a sound PNG stream. Returns when the
 // output ends, or stops gs and returns at the first fault or cancellation.
-void pass_on(const GsJob& job, int output, pid_t child, GsRun* run) {
+// While `checking`, gs draws nothing, and any output at all is a fault.
+void pass_on(const GsJob& job, bool checking, int output, pid_t child, GsRun* run) {
   PngStream stream;
   png_stream_start(&stream, static_cast<uint32_t>(job.conf->width),
                    static_cast<uint32_t>(job.conf->height),
@@ -86,6 +87,7 @@ void pass_on(const GsJob& job, int output, pid_t child, GsRun* run) {
     const ssize_t got = events < 0 ? -1 : read(output, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
+      if (checking) break;
       if (!received) {
         run->outcome = GS_NO_PAGES;
       } else if (!png_stream_finish(&stream)) {
@@ -95,6 +97,11 @@ void pass_on(const GsJob& job, int output, pid_t child, GsRun* run) {
       break;
     }
     received = true;
+    if (checking) {
+      run->outcome = GS_BAD_OUTPUT;
+      run->fault = "output while the document was checked";
+      break;
+    }
     if (!png_stream_feed(&stream, buffer, static_cast<size_t>(got))) {
       run->outcome = GS_BAD_OUTPUT;
       run->fault = stream.fault;
@@ -105,6 +112,10 @@ void pass_on(const GsJob& job, int output, pid_t child, GsRun* run) {
       run->outcome = GS_WRITE_FAILED;
       run->error = errno;
       break;
+    }
+    if (stream.images > run->pages) {
+      run->pages = stream.images;
+      if (job.page_done != nullptr) job.page_done(job.context, run->pages);
     }
   }
   run->pages = stream.images;
@@ -155,23 +166,57 @@ bool gs_write_descriptor(void* context, const void* data, size_t size) {
   return true;
 }
 
-bool run_gs_job(const GsJob& job, GsRun* run) {
-  *run = GsRun{};
+namespace {
+
+// The words of one run of gs: those for the job, with its range of pages,
+// and while checking, the device that draws nothing in place of the raster's.
+struct RunWords {
   GsArguments arguments;
-  compose_gs_arguments(*job.conf, job.buffered ? GS_READ_BUFFERED : GS_READ_BYTEWISE, &arguments);
+  char first_page[32];
+  char last_page[32];
+  const char* words[GS_MAX_WORDS + 2];
+};
+
+void compose_run_words(const GsJob& job, bool checking, RunWords* run_words) {
+  compose_gs_arguments(*job.conf, job.buffered ? GS_READ_BUFFERED : GS_READ_BYTEWISE,
+                       &run_words->arguments);
+  static_cast<void>(std::snprintf(run_words->first_page, sizeof run_words->first_page,
+                                  "-dFirstPage=%d", static_cast<int>(job.first_page)));
+  static_cast<void>(std::snprintf(run_words->last_page, sizeof run_words->last_page,
+                                  "-dLastPage=%d", static_cast<int>(job.last_page)));
+  const char** word = run_words->words;
+  for (const char* const* from = run_words->arguments.words; *from != nullptr; ++from) {
+    if (std::strncmp(*from, "-sDEVICE=", 9) == 0) {
+      if (job.first_page > 0) *word++ = run_words->first_page;
+      if (job.last_page > 0) *word++ = run_words->last_page;
+      if (checking) {
+        *word++ = "-sDEVICE=nullpage";
+        continue;
+      }
+    } else if (checking && std::strncmp(*from, "-sOutputFile=", 13) == 0) {
+      continue;
+    }
+    *word++ = *from;
+  }
+  *word = nullptr;
+}
+
+// Runs gs once with `words` on the job's input, passing on what it writes,
+// and waits for it.
+void run_once(const GsJob& job, bool checking, const char* const* words, GsRun* run) {
   int raster[2];
   int report[2];
   if (pipe2(raster, O_CLOEXEC) != 0) {
     run->outcome = GS_NOT_STARTED;
     run->error = errno;
-    return false;
+    return;
   }
   if (pipe2(report, O_CLOEXEC) != 0) {
     run->outcome = GS_NOT_STARTED;
     run->error = errno;
     close(raster[0]);
     close(raster[1]);
-    return false;
+    return;
   }
   const bool stderr_taken = raster[0] == STDERR_FILENO || raster[1] == STDERR_FILENO ||
                             report[0] == STDERR_FILENO || report[1] == STDERR_FILENO;
@@ -182,7 +227,7 @@ bool run_gs_job(const GsJob& job, GsRun* run) {
   pthread_sigmask(SIG_BLOCK, &all, &previous);
   const pid_t parent = getpid();
   const pid_t child = fork();
-  if (child == 0) exec_gs(arguments, job.input, raster[1], report[1], stderr_taken, parent);
+  if (child == 0) exec_gs(words, job.input, raster[1], report[1], stderr_taken, parent);
   const int fork_error = errno;
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   close(raster[1]);
@@ -200,7 +245,7 @@ bool run_gs_job(const GsJob& job, GsRun* run) {
       run->outcome = GS_NOT_STARTED;
       run->error = exec_error;
     } else {
-      pass_on(job, raster[0], child, run);
+      pass_on(job, checking, raster[0], child, run);
     }
     close(raster[0]);
     wait_for(job, child, run);
@@ -211,6 +256,26 @@ bool run_gs_job(const GsJob& job, GsRun* run) {
   }
   if (run->outcome == GS_NO_PAGES && run->wait_status != 0) run->outcome = GS_FAILED;
   close(report[0]);
+}
+
+}  // namespace
+
+bool run_gs_job(const GsJob& job, GsRun* run) {
+  *run = GsRun{};
+  RunWords words;
+  if (job.precheck) {
+    compose_run_words(job, true, &words);
+    run_once(job, true, words.words, run);
+    if (run->outcome != GS_PRINTED) return false;
+    if (lseek(job.input, 0, SEEK_SET) != 0) {
+      run->outcome = GS_NOT_STARTED;
+      run->error = errno;
+      return false;
+    }
+    *run = GsRun{};
+  }
+  compose_run_words(job, false, &words);
+  run_once(job, false, words.words, run);
   return run->outcome == GS_PRINTED;
 }
 

@@ -23,7 +23,18 @@ struct GsJob {
   // Asked at least ten times a second while gs runs; true stops gs with
   // SIGTERM. May be null.
   bool (*cancelled)(void* context);
-  void* context;  // handed to both
+  void* context;  // handed to all the callbacks
+  // Called after each whole PNG image has gone to `write`, with the number of
+  // images passed on so far; may be null.
+  void (*page_done)(void* context, uint32_t pages) = nullptr;
+  // The document's pages to draw, counted from 1; 0 means from the first /
+  // to the last (gs's -dFirstPage / -dLastPage).
+  int32_t first_page = 0;
+  int32_t last_page = 0;
+  // When true, the whole document is first interpreted without drawing
+  // (gs -sDEVICE=nullpage on `input`, which must then be seekable); when
+  // that fails, the run ends with that outcome and nothing is written.
+  bool precheck = false;
 };
 
 // A `write` for GsJob that writes to the descriptor `*context` points to.

@@ -14,6 +14,7 @@ namespace {
 
 struct Collected {
   std::string bytes;
+  std::string pages_done;  // page_done's counts, each followed by a blank
   int polls = 0;
   int cancel_after = -1;  // polls before the job is cancelled; -1 never
 };
@@ -23,16 +24,29 @@ bool collect(void* context, const void* data, size_t size) {
   return true;
 }
 
+void note_page(void* context, uint32_t pages) {
+  static_cast<Collected*>(context)->pages_done += std::to_string(pages) + " ";
+}
+
 bool cancel_when_due(void* context) {
   auto* collected = static_cast<Collected*>(context);
   return collected->cancel_after >= 0 && collected->polls++ >= collected->cancel_after;
 }
 
-GsRun run_on(const std::string& job, Collected* collected) {
+// How a job is run beyond the defaults.
+struct Range {
+  int32_t first_page = 0;
+  int32_t last_page = 0;
+  bool precheck = false;
+};
+
+GsRun run_on(const std::string& job, Collected* collected, const Range& range = {}) {
   const std::string path = ravo_test::write_scratch_file("job.ps", job);
   const int input = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   const Conf conf = {INK_MONO, 18, 149, 210};  // A4 at 18 dpi
-  const GsJob gs_job = {&conf, true, input, collect, cancel_when_due, collected};
+  const GsJob gs_job = {&conf,           true,          input,     collect,
+                        cancel_when_due, collected,     note_page, range.first_page,
+                        range.last_page, range.precheck};
   GsRun run;
   run_gs_job(gs_job, &run);
   close(input);
@@ -65,6 +79,50 @@ TEST(GsRunner, PassesOnWholeImagesAndSaysWhatWentWrong) {
     EXPECT_STREQ(message, c.message) << c.job;
     EXPECT_EQ(collected.bytes.find("to the log"), std::string::npos);
   }
+}
+
+// Three pages, each blacker than the one before.
+const char* const THREE_PAGES = "1 -0.3 0.1 { setgray clippath fill showpage } for";
+
+TEST(GsRunner, DrawsTheRangeAskedForAndChecksFirstWhenAsked) {
+  Collected whole;
+  ASSERT_EQ(run_on(THREE_PAGES, &whole).outcome, GS_PRINTED);
+  const struct {
+    const char* job;
+    Range range;
+    GsOutcome outcome;
+    const char* pages_done;
+  } cases[] = {
+      {THREE_PAGES, {}, GS_PRINTED, "1 2 3 "},
+      {THREE_PAGES, {2, 0}, GS_PRINTED, "1 2 "},
+      {THREE_PAGES, {2, 2}, GS_PRINTED, "1 "},
+      {THREE_PAGES, {0, 1}, GS_PRINTED, "1 "},
+      {THREE_PAGES, {0, 0, true}, GS_PRINTED, "1 2 3 "},
+      {"showpage nosuchoperator", {0, 0, true}, GS_FAILED, ""},
+      {"showpage showpage nosuchoperator", {2, 2, true}, GS_FAILED, ""},
+      {"mark /OutputFile (-) (txtwrite) finddevice putdeviceprops setdevice "
+       "/Courier findfont 12 scalefont setfont 10 10 moveto (text) show showpage",
+       {0, 0, true},
+       GS_BAD_OUTPUT,
+       ""},
+  };
+  for (const auto& c : cases) {
+    Collected collected;
+    const GsRun run = run_on(c.job, &collected, c.range);
+    EXPECT_EQ(run.outcome, c.outcome) << c.job << " " << c.range.first_page;
+    EXPECT_EQ(collected.pages_done, c.pages_done) << c.job << " " << c.range.first_page;
+    if (c.outcome != GS_PRINTED) {
+      EXPECT_EQ(collected.bytes, "") << c.job;
+    }
+  }
+  // The range starts at the page asked for: page 2 alone is the middle of the
+  // whole document.
+  Collected second;
+  run_on(THREE_PAGES, &second, {2, 2});
+  Collected first_two;
+  run_on(THREE_PAGES, &first_two, {1, 2});
+  EXPECT_EQ(first_two.bytes.substr(first_two.bytes.size() - second.bytes.size()), second.bytes);
+  EXPECT_NE(first_two.bytes.substr(0, second.bytes.size()), second.bytes);
 }
 
 TEST(GsRunner, StopsAnEndlessJobWhenCancelled) {
