@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "conf/set_conf.h"
-#include "filter/rasterise.h"
+#include "gs/gs_command.h"
 #include "gs/runner.h"
 
 // libcups marks its PPD interface deprecated, but a PPD driver's options are

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "filter/rasterise.h"
+#include "gs/gs_command.h"
 #include "gs/png_stream.h"
 
 namespace {
@@ -113,8 +113,8 @@ void pass_on(const GsJob& job, bool checking, int output, pid_t child, GsRun* ru
       run->error = errno;
       break;
     }
-    if (stream.images > run->pages) {
-      run->pages = stream.images;
+    while (run->pages < stream.images) {
+      ++run->pages;
       if (job.page_done != nullptr) job.page_done(job.context, run->pages);
     }
   }
@@ -167,39 +167,6 @@ bool gs_write_descriptor(void* context, const void* data, size_t size) {
 }
 
 namespace {
-
-// The words of one run of gs: those for the job, with its range of pages,
-// and while checking, the device that draws nothing in place of the raster's.
-struct RunWords {
-  GsArguments arguments;
-  char first_page[32];
-  char last_page[32];
-  const char* words[GS_MAX_WORDS + 2];
-};
-
-void compose_run_words(const GsJob& job, bool checking, RunWords* run_words) {
-  compose_gs_arguments(*job.conf, job.buffered ? GS_READ_BUFFERED : GS_READ_BYTEWISE,
-                       &run_words->arguments);
-  static_cast<void>(std::snprintf(run_words->first_page, sizeof run_words->first_page,
-                                  "-dFirstPage=%d", static_cast<int>(job.first_page)));
-  static_cast<void>(std::snprintf(run_words->last_page, sizeof run_words->last_page,
-                                  "-dLastPage=%d", static_cast<int>(job.last_page)));
-  const char** word = run_words->words;
-  for (const char* const* from = run_words->arguments.words; *from != nullptr; ++from) {
-    if (std::strncmp(*from, "-sDEVICE=", 9) == 0) {
-      if (job.first_page > 0) *word++ = run_words->first_page;
-      if (job.last_page > 0) *word++ = run_words->last_page;
-      if (checking) {
-        *word++ = "-sDEVICE=nullpage";
-        continue;
-      }
-    } else if (checking && std::strncmp(*from, "-sOutputFile=", 13) == 0) {
-      continue;
-    }
-    *word++ = *from;
-  }
-  *word = nullptr;
-}
 
 // Runs gs once with `words` on the job's input, passing on what it writes,
 // and waits for it.
@@ -262,10 +229,12 @@ void run_once(const GsJob& job, bool checking, const char* const* words, GsRun* 
 
 bool run_gs_job(const GsJob& job, GsRun* run) {
   *run = GsRun{};
-  RunWords words;
+  const char* input = job.buffered ? GS_READ_BUFFERED : GS_READ_BYTEWISE;
+  GsArguments arguments;
   if (job.precheck) {
-    compose_run_words(job, true, &words);
-    run_once(job, true, words.words, run);
+    compose_gs_drawing(*job.conf, input, GS_DRAW_NOTHING, job.first_page, job.last_page,
+                       &arguments);
+    run_once(job, true, arguments.words, run);
     if (run->outcome != GS_PRINTED) return false;
     if (lseek(job.input, 0, SEEK_SET) != 0) {
       run->outcome = GS_NOT_STARTED;
@@ -274,8 +243,8 @@ bool run_gs_job(const GsJob& job, GsRun* run) {
     }
     *run = GsRun{};
   }
-  compose_run_words(job, false, &words);
-  run_once(job, false, words.words, run);
+  compose_gs_drawing(*job.conf, input, GS_DRAW_PNG, job.first_page, job.last_page, &arguments);
+  run_once(job, false, arguments.words, run);
   return run->outcome == GS_PRINTED;
 }
 
