@@ -68,7 +68,7 @@ std::function<void(pid_t)> send(int signal_number, bool once_gs_runs = true) {
   };
 }
 
-const std::string DEFAULT_WORDS = "-r360 -g2976x4209 -sDEVICE=png16m -_";
+const std::string DEFAULT_WORDS = "-r360 -g2976x4209 -sDEVICE=ppmraw -_";
 const std::string NOT_RUN;
 
 struct Case {
@@ -95,8 +95,8 @@ TEST(Pstoravo, CalledAsCupsCallsIt) {
   // clang-format off
   const Case cases[] = {
       {"defaults", {""}, 0, DEFAULT_WORDS, ""},
-      {"A6 grey at 180 dpi", {"PageSize=A6 ColorModel=Gray Resolution=180dpi"}, 0, "-r180 -g744x1049 -sDEVICE=pnggray -_", ""},
-      {"IPP media and colour mode", {"media=iso_a5_148x210mm print-color-mode=monochrome"}, 0, "-r360 -g2098x2976 -sDEVICE=pnggray -_", ""},
+      {"A6 grey at 180 dpi", {"PageSize=A6 ColorModel=Gray Resolution=180dpi"}, 0, "-r180 -g744x1049 -sDEVICE=pgmraw -_", ""},
+      {"IPP media and colour mode", {"media=iso_a5_148x210mm print-color-mode=monochrome"}, 0, "-r360 -g2098x2976 -sDEVICE=pgmraw -_", ""},
       {"a file, standard input closed", {"", file}, 0, DEFAULT_WORDS, "", {.input = Input::CLOSED}},
       {"signals ignored", {""}, 0, DEFAULT_WORDS, "", {.ignored_signals = {SIGCHLD, SIGPIPE, SIGHUP, SIGTERM}}},
       {"usage", {}, 1, NOT_RUN, "Usage: "},

@@ -1,0 +1,50 @@
+// The check that keeps anything but the pages asked for out of the encoder:
+// gs's raw pages back to back, each a binary PNM header ("P6" for colour,
+// "P5" for grey) of exactly the job's width and height with a maxval of 255,
+// followed by exactly width x height x channels bytes of samples. Bytes are
+// checked as they arrive, and the samples of a page are handed on as they
+// come, so that no page is ever held whole.
+
+#ifndef RAVO_GS_RAW_STREAM_H_
+#define RAVO_GS_RAW_STREAM_H_
+
+#include <cstddef>
+#include <cstdint>
+
+enum RawEvent {
+  RAW_MORE,      // every byte given has been read; give more
+  RAW_PAGE,      // a page's header has been read
+  RAW_PIXELS,    // samples of the current page, in `pixels`
+  RAW_PAGE_END,  // the current page's last sample has been handed on
+  RAW_FAULT,     // the stream is not what was asked for: see `fault`
+};
+
+struct RawStream {
+  // What every page must be.
+  uint32_t width;
+  uint32_t height;
+  uint32_t channels;
+  // Where the reader stands.
+  int state;
+  uint32_t header_bytes;  // of the current header so far
+  uint64_t number;        // the header's number being read
+  uint32_t numbers;       // of the header's three numbers, those read
+  uint64_t remaining;     // samples of the current page still to come
+  uint32_t pages;         // pages begun
+  const char* fault;      // why the stream is unsound, or null
+};
+
+// Starts checking a stream of pages of `width` x `height` pixels, grey or RGB.
+void raw_stream_start(RawStream* stream, uint32_t width, uint32_t height, bool grey);
+
+// Reads from `*data`, `*size` bytes, up to the next event, and moves both
+// past what it read. For RAW_PIXELS, `*pixels` and `*count` give the samples,
+// which lie in what was read. Once RAW_FAULT, always RAW_FAULT.
+RawEvent raw_stream_next(RawStream* stream, const uint8_t** data, size_t* size,
+                         const uint8_t** pixels, size_t* count);
+
+// Returns true when the stream has ended right after a whole page, and at
+// least one came; otherwise sets `fault` and returns false.
+bool raw_stream_finish(RawStream* stream);
+
+#endif  // RAVO_GS_RAW_STREAM_H_
