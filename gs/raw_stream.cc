@@ -86,7 +86,7 @@ RawEvent raw_stream_next(RawStream* stream, const uint8_t** data, size_t* size,
         stream->state = KIND;
         break;
       case KIND:
-        if (byte != (stream->channels == 1 ? '5' : '6')) {
+        if (byte != (stream->channels == 1 ? uint8_t{'5'} : uint8_t{'6'})) {
           return refuse(stream, stream->channels == 1 ? "no P5 header" : "no P6 header");
         }
         stream->state = BLANK;
