@@ -99,9 +99,10 @@ void filter_band(const PngEncoder& encoder, Band* band) {
   }
 }
 
-bool start_stream(z_stream* stream, int level) {
+bool start_stream(z_stream* stream, const PngEncoderOptions& options) {
   *stream = z_stream{};
-  return deflateInit2(stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+  return deflateInit2(stream, options.level, Z_DEFLATED, -15, 8,
+                      options.runs_only ? Z_RLE : Z_DEFAULT_STRATEGY) == Z_OK;
 }
 
 // Filters and compresses one band with `stream`, a raw deflate stream.
@@ -130,7 +131,7 @@ void compress_band(const PngEncoder& encoder, z_stream* stream, Band* band) {
 void* work(void* argument) {
   auto* encoder = static_cast<PngEncoder*>(argument);
   z_stream stream;
-  const bool ready = start_stream(&stream, encoder->options.level);
+  const bool ready = start_stream(&stream, encoder->options);
   pthread_mutex_lock(&encoder->lock);
   for (;;) {
     while (!encoder->stopping && encoder->taken == encoder->submitted) {
@@ -283,7 +284,7 @@ PngEncoder* png_encoder_start(uint32_t width, uint32_t height, bool grey,
   pthread_mutex_init(&encoder->lock, nullptr);
   pthread_cond_init(&encoder->changed, nullptr);
 
-  encoder->inline_ready = start_stream(&encoder->inline_stream, encoder->options.level);
+  encoder->inline_ready = start_stream(&encoder->inline_stream, encoder->options);
   // Room for the zlib header, the flush's empty block and the Adler-32.
   encoder->packed_capacity =
       encoder->inline_ready

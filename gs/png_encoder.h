@@ -23,11 +23,12 @@ struct PngEncoderOptions {
   uint8_t filter;       // one of ROW_FILTER_*
   uint32_t threads;     // bands compressed beside the caller; 0 compresses in the caller
   uint32_t band_bytes;  // pixel bytes in a band, rounded to whole rows (at least one)
+  bool runs_only;       // look only for runs of one byte (zlib's Z_RLE), not for strings
 };
 
 // The settings chosen by measurement on the printer's pages; see
 // doc/performance.md.
-inline constexpr PngEncoderOptions PNG_ENCODER_DEFAULTS = {1, ROW_FILTER_UP, 2, 256 * 1024};
+inline constexpr PngEncoderOptions PNG_ENCODER_DEFAULTS = {1, ROW_FILTER_UP, 2, 64 * 1024, true};
 
 // Takes each piece of the PNG image in order; false when that failed, with
 // errno set. Always called from the thread that calls the encoder.

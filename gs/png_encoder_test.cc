@@ -51,7 +51,8 @@ TEST(PngEncoder, DecodesToExactlyThePixelsGiven) {
       {33, 17, false, {1, ROW_FILTER_SUB, 2, 3 * 99}, 5},  // bands of 3 rows, the last of 2
       {33, 17, true, {6, ROW_FILTER_UP, 0, 4 * 33}, 17},
       {7, 64, true, {9, ROW_FILTER_NONE, 3, 7}, 3},
-      {1001, 300, false, PNG_ENCODER_DEFAULTS, 7},  // bands of 87 rows, many in flight
+      {1001, 300, false, PNG_ENCODER_DEFAULTS, 7},  // bands of 21 rows, many in flight
+      {1001, 300, false, {1, ROW_FILTER_UP, 2, 1 << 18, false}, 7},
       {1001, 300, false, {1, ROW_FILTER_SUB, 1, 1}, 300},
       {640, 480, true, {1, ROW_FILTER_UP, 8, 640 * 10}, 480},
   };
