@@ -29,7 +29,7 @@ const char* device(const Conf& conf, GsDrawing drawing) {
   const bool grey = conf.ink == INK_MONO;
   switch (drawing) {
     case GS_DRAW_RAW:
-      return grey ? "-sDEVICE=pgmraw" : "-sDEVICE=ppmraw";
+      return grey ? "-sDEVICE=pcxgray" : "-sDEVICE=ppmraw";
     case GS_DRAW_NOTHING:
       return "-sDEVICE=nullpage";
     case GS_DRAW_PNG:

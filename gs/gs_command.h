@@ -32,7 +32,7 @@ inline constexpr char GS_READ_BUFFERED[] = "-_";
 // What gs makes of each page.
 enum GsDrawing {
   GS_DRAW_PNG,      // a PNG image: pnggray or png16m
-  GS_DRAW_RAW,      // raw pixels, a PNM header and the samples: pgmraw or ppmraw
+  GS_DRAW_RAW,      // pixels as they are: pcxgray (grey in runs) or ppmraw
   GS_DRAW_NOTHING,  // every page interpreted, nothing drawn or written: nullpage
 };
 

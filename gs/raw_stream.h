@@ -1,9 +1,12 @@
-// The check that keeps anything but the pages asked for out of the encoder:
-// gs's raw pages back to back, each a binary PNM header ("P6" for colour,
-// "P5" for grey) of exactly the job's width and height with a maxval of 255,
-// followed by exactly width x height x channels bytes of samples. Bytes are
-// checked as they arrive, and the samples of a page are handed on as they
-// come, so that no page is ever held whole.
+// The check that keeps anything but the pages asked for out of the encoder.
+// Colour pages come from gs as raw PPM: a binary header ("P6") of exactly
+// the job's width and height with a maxval of 255, then exactly width x
+// height x 3 bytes of samples. Grey pages come as 8-bit PCX, whose pixels
+// are the very ones gs's PNG device for grey draws (its raw PGM rounds grey
+// otherwise): a header of exactly the job's size, rows compressed in runs,
+// and the identity grey palette. Bytes are checked as they arrive, and the
+// samples of a page are handed on as they come, so that no page is ever
+// held whole.
 
 #ifndef RAVO_GS_RAW_STREAM_H_
 #define RAVO_GS_RAW_STREAM_H_
@@ -32,9 +35,18 @@ struct RawStream {
   uint64_t remaining;     // samples of the current page still to come
   uint32_t pages;         // pages begun
   const char* fault;      // why the stream is unsound, or null
+  // For PCX: the header or palette bytes read, a row's bytes with its
+  // padding, where the row stands, and the run being handed on.
+  uint8_t field[128];
+  uint32_t filled;
+  uint32_t line_bytes;
+  uint32_t column;
+  uint32_t run_count;
+  uint8_t run[63];
 };
 
-// Starts checking a stream of pages of `width` x `height` pixels, grey or RGB.
+// Starts checking a stream of pages of `width` x `height` pixels: PCX for
+// grey, PPM for RGB.
 void raw_stream_start(RawStream* stream, uint32_t width, uint32_t height, bool grey);
 
 // Reads from `*data`, `*size` bytes, up to the next event, and moves both

@@ -73,7 +73,7 @@ TEST(GsRunner, PassesOnWholeImagesAndSaysWhatWentWrong) {
       {"", GS_NO_PAGES, 0, "gs rendered no page"},
       {"mark /OutputFile (-) (txtwrite) finddevice putdeviceprops setdevice "
        "/Courier findfont 12 scalefont setfont 10 10 moveto (text) show showpage",
-       GS_BAD_OUTPUT, 0, "gs wrote something other than the expected PNG images (no P5 header)"},
+       GS_BAD_OUTPUT, 0, "gs wrote something other than the expected PNG images (no PCX header)"},
   };
   for (const auto& c : cases) {
     Collected collected;
@@ -201,7 +201,7 @@ TEST(GsRunner, TakesOnlyWholeRawPagesOfTheSizeAskedFor) {
       {"raw-size", "0", GS_BAD_OUTPUT, "12",
        "gs wrote something other than the expected PNG images (a page of another size)"},
       {"png+text", "0", GS_BAD_OUTPUT, "123",
-       "gs wrote something other than the expected PNG images (no P5 header)"},
+       "gs wrote something other than the expected PNG images (no PCX header)"},
   };
   for (const auto& c : cases) {
     const StandIn stand_in({{"RAVO_FAKE_GS_OUTPUT", c.output},
@@ -214,7 +214,7 @@ TEST(GsRunner, TakesOnlyWholeRawPagesOfTheSizeAskedFor) {
     EXPECT_EQ(run.outcome, c.outcome) << c.output;
     EXPECT_STREQ(message, c.message) << c.output;
     EXPECT_EQ(first_samples(collected.bytes, collected.page_ends), c.pages) << c.output;
-    EXPECT_EQ(stand_in.runs(), "pgmraw\n");
+    EXPECT_EQ(stand_in.runs(), "pcxgray\n");
   }
 }
 
@@ -224,7 +224,7 @@ TEST(GsRunner, ChecksTheDocumentInOneRunAndDrawsItInAnother) {
     const char* runs;
     const char* pages;
   } cases[] = {
-      {"0", "nullpage\npgmraw\n", "12"},
+      {"0", "nullpage\npcxgray\n", "12"},
       {"1", "nullpage\n", ""},
   };
   for (const auto& c : cases) {
