@@ -331,11 +331,18 @@ bool run_gs_job(const GsJob& job, GsRun* run) {
   const char* input = job.buffered ? GS_READ_BUFFERED : GS_READ_BYTEWISE;
   GsArguments arguments;
   if (job.precheck) {
+    // The document is read twice from where it starts.
+    const off_t start = lseek(job.input, 0, SEEK_CUR);
+    if (start < 0) {
+      run->outcome = GS_NOT_STARTED;
+      run->error = errno;
+      return false;
+    }
     compose_gs_drawing(*job.conf, input, GS_DRAW_NOTHING, job.first_page, job.last_page,
                        &arguments);
     run_once(job, true, arguments.words, run);
     if (run->outcome != GS_PRINTED) return false;
-    if (lseek(job.input, 0, SEEK_SET) != 0) {
+    if (lseek(job.input, start, SEEK_SET) != start) {
       run->outcome = GS_NOT_STARTED;
       run->error = errno;
       return false;

@@ -36,7 +36,8 @@ struct GsJob {
   int32_t last_page = 0;
   // When true, the whole document is first interpreted without drawing
   // (gs -sDEVICE=nullpage on `input`, which must then be seekable); when
-  // that fails, the run ends with that outcome and nothing is written.
+  // that fails, the run ends with that outcome and nothing is written. An
+  // input that cannot be read again ends it as GS_NOT_STARTED (ESPIPE).
   bool precheck = false;
   // Shown each run of rows of a page just before they are encoded: the page,
   // counted from 1, the number of its first row, counted from 0, and `count`
