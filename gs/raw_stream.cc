@@ -112,36 +112,59 @@ RawEvent next_pcx(RawStream* stream, const uint8_t** data, size_t* size, const u
           stream->filled = 0;
           break;
         }
-        const uint32_t row_left = stream->line_bytes - stream->column;
-        if (stream->run_count > 0) {
-          const uint32_t part = stream->run_count < row_left ? stream->run_count : row_left;
-          stream->run_count -= part;
-          *pixels = stream->run;
-          *count = advance(stream, part);
-          if (*count > 0) return RAW_PIXELS;
-          break;
+        // Decodes runs and bytes that stand for themselves into `decoded`
+        // until it is full, the page's rows end, or the bytes given do.
+        size_t produced = 0;
+        const size_t room = sizeof stream->decoded;
+        while (produced < room && stream->remaining > 0) {
+          const uint32_t row_left = stream->line_bytes - stream->column;
+          const auto most =
+              static_cast<uint32_t>(row_left < room - produced ? row_left : room - produced);
+          if (stream->run_count > 0) {
+            const uint32_t part = stream->run_count < most ? stream->run_count : most;
+            stream->run_count -= part;
+            const size_t used = advance(stream, part);
+            std::memset(stream->decoded + produced, stream->run_value, used);
+            produced += used;
+            continue;
+          }
+          if (*size == 0) break;
+          if (**data >= PCX_RUN_CODE) {
+            stream->run_count = **data & 0x3fU;
+            if (stream->run_count == 0) return refuse(stream, "a malformed page");
+            ++*data;
+            --*size;
+            if (*size == 0) {
+              stream->state = PCX_RUN;
+              break;
+            }
+            stream->run_value = **data;
+            ++*data;
+            --*size;
+            continue;
+          }
+          uint32_t literal = 0;
+          while (literal < most && literal < *size && (*data)[literal] < PCX_RUN_CODE) ++literal;
+          const size_t used = advance(stream, literal);
+          std::memcpy(stream->decoded + produced, *data, used);
+          produced += used;
+          *data += literal;
+          *size -= literal;
         }
-        if (*size == 0) return RAW_MORE;
-        if (**data >= PCX_RUN_CODE) {
-          stream->run_count = **data & 0x3fU;
-          if (stream->run_count == 0) return refuse(stream, "a malformed page");
-          ++*data;
-          --*size;
-          stream->state = PCX_RUN;
-          break;
+        if (produced > 0) {
+          *pixels = stream->decoded;
+          *count = produced;
+          return RAW_PIXELS;
         }
-        uint32_t literal = 0;
-        while (literal < row_left && literal < *size && (*data)[literal] < PCX_RUN_CODE) ++literal;
-        *pixels = *data;
-        *data += literal;
-        *size -= literal;
-        *count = advance(stream, literal);
-        if (*count > 0) return RAW_PIXELS;
+        if (stream->state == PCX_DATA && stream->remaining > 0 && stream->run_count == 0 &&
+            *size == 0) {
+          return RAW_MORE;
+        }
         break;
       }
       case PCX_RUN:
         if (*size == 0) return RAW_MORE;
-        std::memset(stream->run, **data, stream->run_count);
+        stream->run_value = **data;
         ++*data;
         --*size;
         stream->state = PCX_DATA;

@@ -42,7 +42,8 @@ struct RawStream {
   uint32_t line_bytes;
   uint32_t column;
   uint32_t run_count;
-  uint8_t run[63];
+  uint8_t run_value;
+  uint8_t decoded[16384];  // pixels handed on
 };
 
 // Starts checking a stream of pages of `width` x `height` pixels: PCX for

@@ -129,4 +129,22 @@ TEST(RawStream, TakesOnlyWholeGreyPagesOfTheSizeAskedFor) {
   }
 }
 
+// A page of more pixels than are handed on at once, in runs and bytes that
+// stand for themselves.
+TEST(RawStream, TakesGreyPagesLargerThanItsBuffer) {
+  std::string rows;
+  std::string pixels;
+  for (int y = 0; y < 300; ++y) {
+    rows += "\xf2q" + std::string(100, static_cast<char>('a' + y % 26)) + "\xf2q";
+    pixels += std::string(50, 'q') + std::string(100, static_cast<char>('a' + y % 26)) +
+              std::string(50, 'q');
+  }
+  const std::string page = pcx_header(200, 300, 200) + rows + grey_palette();
+  for (const size_t piece : {size_t{7}, size_t{100000}}) {
+    RawStream stream;
+    raw_stream_start(&stream, 200, 300, true);
+    EXPECT_EQ(read_all(&stream, page + page, piece), "[" + pixels + "][" + pixels + "]ok");
+  }
+}
+
 }  // namespace
