@@ -255,6 +255,43 @@ TEST(GsRunner, CancelledMidStreamStopsAtOnceAndSaysWhereWholeImagesEnd) {
   EXPECT_EQ(first_samples(collected.bytes, collected.page_ends).find('?'), std::string::npos);
 }
 
+// Each page's rows, as the row observer saw them: "page:first-row+rows=value".
+struct SeenRows {
+  std::string runs;
+  uint32_t next_y = 0;
+  bool in_order = true;
+};
+
+void see_rows(void* context, uint32_t page, uint32_t y, const uint8_t* rows, uint32_t count) {
+  auto* seen = static_cast<SeenRows*>(context);
+  if (y == 0) seen->next_y = 0;
+  seen->in_order = seen->in_order && y == seen->next_y;
+  seen->next_y = y + count;
+  const std::string samples(reinterpret_cast<const char*>(rows), size_t{count} * 1000 * 3);
+  const bool even = samples.find_first_not_of(samples[0]) == std::string::npos;
+  seen->runs += std::to_string(page) + ":" + std::to_string(y) + "+" + std::to_string(count) + "=" +
+                (even ? std::to_string(rows[0]) : "?") + " ";
+}
+
+bool keep_nothing(void* /*context*/, const void* /*data*/, size_t /*size*/) { return true; }
+
+TEST(GsRunner, ShowsEachPagesRowsInOrderBeforeEncodingThem) {
+  const StandIn stand_in({{"RAVO_FAKE_GS_OUTPUT", "png"}, {"RAVO_FAKE_GS_PAGES", "2"}});
+  const std::string path = ravo_test::write_scratch_file("job.ps", "%!PS");
+  const int input = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const Conf conf = {INK_COLOUR, 18, 1000, 300};
+  SeenRows seen;
+  GsJob job = {&conf, true, input, keep_nothing, nullptr, &seen};
+  job.rows_seen = see_rows;
+  GsRun run;
+  EXPECT_TRUE(run_gs_job(job, &run));
+  close(input);
+  // 256 KiB of rows at a time: 87 rows of 1000 RGB pixels.
+  EXPECT_EQ(seen.runs,
+            "1:0+87=1 1:87+87=1 1:174+87=1 1:261+39=1 2:0+87=2 2:87+87=2 2:174+87=2 2:261+39=2 ");
+  EXPECT_TRUE(seen.in_order);
+}
+
 TEST(GsRunner, SaysWhenGsIsMissing) {
   const char* path = std::getenv("PATH");
   const std::string saved = path != nullptr ? path : "";
