@@ -167,47 +167,6 @@ int open_job(const char* file) {
   return -1;
 }
 
-// Where the PNG images go: each is held in an unnamed file until it is
-// whole, then copied to standard output, so that a job cut short leaves only
-// whole images behind. Without such a file, they go straight out.
-struct Output {
-  int held;     // the unnamed file, or -1
-  bool failed;  // copying to standard output failed
-  int error;    // errno, when it did
-};
-
-bool write_image(void* context, const void* data, size_t size) {
-  auto* output = static_cast<Output*>(context);
-  if (output->failed) {
-    errno = output->error;
-    return false;
-  }
-  int descriptor = output->held >= 0 ? output->held : STDOUT_FILENO;
-  return gs_write_descriptor(&descriptor, data, size);
-}
-
-void send_image(void* context, uint32_t /*pages*/) {
-  auto* output = static_cast<Output*>(context);
-  if (output->held < 0 || output->failed) return;
-  static char buffer[1 << 16];
-  int out = STDOUT_FILENO;
-  bool sent = lseek(output->held, 0, SEEK_SET) == 0;
-  while (sent) {
-    const ssize_t got = read(output->held, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      sent = got == 0;
-      break;
-    }
-    sent = gs_write_descriptor(&out, buffer, static_cast<size_t>(got));
-  }
-  if (sent) sent = ftruncate(output->held, 0) == 0 && lseek(output->held, 0, SEEK_SET) == 0;
-  if (!sent) {
-    output->failed = true;
-    output->error = errno;
-  }
-}
-
 // Has gs draw the job in `file`, or on standard input when `file` is null,
 // for `conf`, and passes on its pages, encoded as PNG, while they are the
 // raw pages asked for. Returns the exit status.
@@ -222,20 +181,11 @@ int rasterise(const Conf& conf, const char* file) {
 
   const int input = file != nullptr ? open_job(file) : STDIN_FILENO;
   if (input < 0) return 1;
-  const char* directory = std::getenv("TMPDIR");
-  Output output = {-1, false, 0};
-  output.held = open(directory != nullptr && directory[0] != '\0' ? directory : "/tmp",
-                     O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  GsJob job = {&conf, true, input, write_image, job_cancelled, &output};
-  job.page_done = send_image;
+  int output = STDOUT_FILENO;
+  const GsJob job = {&conf, true, input, gs_write_descriptor, job_cancelled, &output};
   GsRun run;
   run_gs_job(job, &run);
   if (file != nullptr) close(input);
-  if (output.held >= 0) close(output.held);
-  if (run.outcome == GS_PRINTED && output.failed) {
-    run.outcome = GS_WRITE_FAILED;
-    run.error = output.error;
-  }
   char message[GS_MESSAGE_SIZE];
   if (!describe_gs_run(run, message)) return 0;
   if (run.outcome == GS_CANCELLED) {

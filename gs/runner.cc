@@ -87,7 +87,39 @@ struct Page {
   size_t gather_capacity;  // whole rows
   uint32_t y;              // of the first row gathered
   PngEncoder* encoder;
+  int held;  // the unnamed file that holds the image until it is whole, or -1
 };
+
+// Takes the encoder's bytes: into the holding file, or without one straight
+// to the job's `write`.
+bool hold(void* context, const void* data, size_t size) {
+  auto* page = static_cast<Page*>(context);
+  if (page->held < 0) return page->job->write(page->job->context, data, size);
+  return gs_write_descriptor(&page->held, data, size);
+}
+
+// Passes the whole image held on to the job's `write`, and empties the file.
+bool pass_held_image(Page* page) {
+  if (page->held < 0) return true;
+  const GsJob& job = *page->job;
+  if (lseek(page->held, 0, SEEK_SET) != 0) return false;
+  for (;;) {
+    const ssize_t got = read(page->held, page->gathered, page->gather_capacity);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) break;
+    errno = 0;
+    if (!job.write(job.context, page->gathered, static_cast<size_t>(got))) return false;
+  }
+  return ftruncate(page->held, 0) == 0 && lseek(page->held, 0, SEEK_SET) == 0;
+}
+
+// An unnamed file in $TMPDIR, or /tmp; -1 when there is none to be had.
+int open_holding_file() {
+  const char* directory = std::getenv("TMPDIR");
+  return open(directory != nullptr && directory[0] != '\0' ? directory : "/tmp",
+              O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+}
 
 bool fail_write(Page* page) {
   page->run->outcome = GS_WRITE_FAILED;
@@ -121,7 +153,7 @@ bool take(Page* page, RawEvent event, const uint8_t* pixels, size_t count) {
       page->y = 0;
       page->gathered_bytes = 0;
       page->encoder = png_encoder_start(page->width, page->height, page->grey, PNG_ENCODER_DEFAULTS,
-                                        job.write, job.context);
+                                        hold, page);
       return page->encoder != nullptr || fail_write(page);
     case RAW_PIXELS:
       while (count > 0) {
@@ -139,7 +171,7 @@ bool take(Page* page, RawEvent event, const uint8_t* pixels, size_t count) {
       const bool finished = png_encoder_finish(page->encoder);
       png_encoder_free(page->encoder);
       page->encoder = nullptr;
-      if (!finished) return fail_write(page);
+      if (!finished || !pass_held_image(page)) return fail_write(page);
       ++page->run->pages;
       if (job.page_done != nullptr) job.page_done(job.context, page->run->pages);
       return true;
@@ -163,6 +195,7 @@ void pass_on(const GsJob& job, bool checking, int output, pid_t child, GsRun* ru
   page.stride = size_t{page.width} * (page.grey ? 1 : 3);
   const size_t rows = page.stride > 0 ? GATHER_BYTES / page.stride : 0;
   page.gather_capacity = (rows > 0 ? rows : 1) * page.stride;
+  page.held = checking ? -1 : open_holding_file();
   RawStream stream;
   raw_stream_start(&stream, page.width, page.height, page.grey);
   auto* buffer = static_cast<uint8_t*>(std::malloc(READ_BYTES));
@@ -214,6 +247,7 @@ void pass_on(const GsJob& job, bool checking, int output, pid_t child, GsRun* ru
     }
   }
   png_encoder_free(page.encoder);
+  if (page.held >= 0) close(page.held);
   std::free(page.gathered);
   std::free(buffer);
   if (run->outcome != GS_PRINTED) kill(child, SIGTERM);

@@ -1,8 +1,9 @@
 // Runs gs for the front ends that hand it a job file and take back its
 // pages as PNG images: gs starts without a shell, reads the job from a
 // descriptor, and draws raw pixels into a pipe; only pages of exactly the
-// size asked for are taken, encoded as PNG band by band as their rows
-// arrive, and passed on, so that no page is ever held whole. A cancelled job
+// size asked for are taken, and encoded as PNG band by band as their rows
+// arrive, so that no raw page is ever held whole; each image is passed on as
+// soon as it is whole. A cancelled job
 // stops gs at once, and gs dies with the process (or thread) that started it.
 
 #ifndef RAVO_GS_RUNNER_H_
@@ -19,9 +20,10 @@ struct GsJob {
   bool buffered;     // gs reads its input with buffering ("-_"), else a byte a read
   int input;         // the job, gs's standard input
   // Takes each piece of the PNG images, in order, to the printer; false when
-  // that failed, with errno set. A page that a fault or a cancellation cuts
-  // short may have been passed on in part: whole images end where page_done
-  // says.
+  // that failed, with errno set. Each image is held in an unnamed file in
+  // $TMPDIR (or /tmp) until it is whole, so only whole images come here;
+  // where no such file can be made, the pieces come as they are encoded, and
+  // a page cut short may leave its start behind.
   bool (*write)(void* context, const void* data, size_t size);
   // Asked at least ten times a second while gs runs; true stops gs with
   // SIGTERM. May be null.
