@@ -2,10 +2,14 @@
 // the pass-through against cat, start-up against cat, the PostScript path
 // against the same gs command run directly, the CUPS filter on a job with a
 // photo against gs run directly and against the lpd filter, and the peak
-// memory of each. Runs of the two sides alternate, and each figure is the
-// median of its runs.
+// memory of each; and, given a photo PDF and a text PDF, the pipeline that
+// has gs draw raw pages and ravo encode them (pstoravo on the PDF) against gs
+// writing PNG itself, with the bytes each writes, and what checking a whole
+// document with gs's nullpage device costs. Runs of the two sides alternate,
+// and each figure is the median of its runs. With RAVO_BENCH_PDF_ONLY set,
+// only the PDF cases run.
 //
-// Usage: ravo_bench RAVOFILTER PSTORAVO PPD POSTSCRIPT-JOB [RUNS]
+// Usage: ravo_bench RAVOFILTER PSTORAVO PPD POSTSCRIPT-JOB [RUNS [PHOTO-PDF TEXT-PDF]]
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -25,6 +29,7 @@ struct Sample {
   double seconds;      // wall clock
   double cpu_seconds;  // user and system time of the program and its children
   long peak_kib;       // largest resident set of the program or a child
+  double bytes;        // written into the pipe
 };
 
 enum class Output { DEV_NULL, PIPE };
@@ -50,10 +55,12 @@ Sample run(const std::vector<std::string>& argv, const std::string& input, Outpu
     execvp(words[0], words.data());
     _exit(127);
   }
+  double bytes = 0;
   if (output == Output::PIPE) {
     close(pipe_ends[1]);
     static char sink[1 << 17];
-    while (read(pipe_ends[0], sink, sizeof sink) > 0) {
+    for (ssize_t got = 0; (got = read(pipe_ends[0], sink, sizeof sink)) > 0;) {
+      bytes += static_cast<double>(got);
     }
     close(pipe_ends[0]);
   }
@@ -66,7 +73,7 @@ Sample run(const std::vector<std::string>& argv, const std::string& input, Outpu
   }
   const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  return {elapsed.count(), cpu, usage.ru_maxrss};
+  return {elapsed.count(), cpu, usage.ru_maxrss, bytes};
 }
 
 double median(std::vector<double> values) {
@@ -79,6 +86,7 @@ struct Comparison {
   std::vector<double> seconds[2];
   std::vector<double> cpu_seconds[2];
   std::vector<double> peak_kib[2];
+  std::vector<double> bytes[2];
 };
 
 // Alternates the two sides `runs` times each, after one unmeasured warm-up.
@@ -93,6 +101,7 @@ Comparison compare(const std::vector<std::string> sides[2], const std::string& i
       result.seconds[side].push_back(sample.seconds);
       result.cpu_seconds[side].push_back(sample.cpu_seconds);
       result.peak_kib[side].push_back(static_cast<double>(sample.peak_kib));
+      result.bytes[side].push_back(sample.bytes);
     }
   }
   return result;
@@ -110,8 +119,47 @@ void report(const char* what, const char* names[2], const Comparison& c, double 
     std::printf("%-34s %-6s wall %9.3f %-2s  cpu %9.3f %-2s  peak %7.0f KiB\n",
                 side == 0 ? what : "", names[side], time[side], unit, cpu[side], unit, peak[side]);
   }
-  std::printf("%-34s %-6s wall %9.4f     cpu %9.4f     peak %7.3f  (%zu runs each)\n\n", "",
-              "ratio", time[0] / time[1], cpu[0] / cpu[1], peak[0] / peak[1], c.seconds[0].size());
+  std::printf("%-34s %-6s wall %9.4f     cpu %9.4f     peak %7.3f  (%zu runs each)\n", "", "ratio",
+              time[0] / time[1], cpu[0] / cpu[1], peak[0] / peak[1], c.seconds[0].size());
+  const double bytes[2] = {median(c.bytes[0]), median(c.bytes[1])};
+  if (bytes[1] > 0) {
+    std::printf("%-34s %-6s %.0f against %.0f bytes, ratio %.3f\n", "", "output", bytes[0],
+                bytes[1], bytes[0] / bytes[1]);
+  }
+  std::printf("\n");
+}
+
+// gs's words for a page of `size` at `dpi` on `device`, the job read from
+// standard input.
+std::vector<std::string> gs_words(const char* dpi, const char* size, const char* device) {
+  return {"gs",
+          std::string("-r") + dpi,
+          std::string("-g") + size,
+          "-q",
+          "-dNOPROMPT",
+          "-dNOPAUSE",
+          "-dSAFER",
+          "-sstdout=%stderr",
+          std::string("-sDEVICE=") + device,
+          "-sOutputFile=-",
+          "-_",
+          "-c",
+          "quit"};
+}
+
+// The PDF pipeline: pstoravo on `pdf` against gs writing PNG itself, and
+// gs's check of the whole document against the whole of pstoravo's run.
+void compare_pdf(const char* what, const std::string& pstoravo, const std::string& pdf,
+                 const char* dpi, const char* size, int runs) {
+  const std::vector<std::string> sides[2] = {
+      {pstoravo, "1", "bench", "pdf", "1", std::string("Resolution=") + dpi + "dpi"},
+      gs_words(dpi, size, "png16m")};
+  const char* names[2] = {"ravo", "gs png"};
+  report(what, names, compare(sides, pdf, Output::PIPE, runs), 1, "s");
+  const std::vector<std::string> check[2] = {gs_words(dpi, size, "nullpage"), sides[0]};
+  const char* check_names[2] = {"check", "ravo"};
+  report("  its check (nullpage) against ravo", check_names,
+         compare(check, pdf, Output::DEV_NULL, runs), 1, "s");
 }
 
 // Makes a new empty file under $TMPDIR (or /tmp) whose name starts with
@@ -172,7 +220,9 @@ std::string make_photo_job() {
 
 int main(int argc, char** argv) {
   if (argc < 5) {
-    std::fprintf(stderr, "usage: %s RAVOFILTER PSTORAVO PPD POSTSCRIPT-JOB [RUNS]\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s RAVOFILTER PSTORAVO PPD POSTSCRIPT-JOB [RUNS [PHOTO-PDF TEXT-PDF]]\n",
+                 argv[0]);
     return 2;
   }
   const std::string filter = argv[1];
@@ -182,6 +232,12 @@ int main(int argc, char** argv) {
   const int runs = argc > 5 ? std::max(5, std::atoi(argv[5])) : 9;
   if (access("/etc/ravorc", F_OK) == 0) {
     std::printf("note: /etc/ravorc exists; gs below runs with the built-in defaults\n\n");
+  }
+  if (argc > 7) {
+    const int pdf_runs = std::min(runs, 5);
+    compare_pdf("4-page photo PDF, A4 at 720 dpi", pstoravo, argv[6], "720", "5952x8418", pdf_runs);
+    compare_pdf("20-page text PDF, A4 at 360 dpi", pstoravo, argv[7], "360", "2976x4209", pdf_runs);
+    if (std::getenv("RAVO_BENCH_PDF_ONLY") != nullptr) return 0;
   }
   const char* names[2] = {"ravo", "cat"};
 
@@ -212,8 +268,8 @@ int main(int argc, char** argv) {
       {"gs", "-r360", "-g2976x4209", "-q", "-dNOPROMPT", "-dNOPAUSE", "-dSAFER", "-sstdout=%stderr",
        "-sDEVICE=png16m", "-sOutputFile=-", "-_", "-c", "quit"}};
   const char* cups_names[2] = {"cups", "gs -_"};
-  report("CUPS filter, 6.5 MB photo job", cups_names, compare(cups, photo, Output::DEV_NULL, runs),
-         1, "s");
+  report("CUPS filter, 6.5 MB photo job", cups_names, compare(cups, photo, Output::PIPE, runs), 1,
+         "s");
   const std::vector<std::string> lpd[2] = {cups[0], {filter}};
   const char* lpd_names[2] = {"cups", "lpd"};
   report("CUPS against lpd filter, photo", lpd_names, compare(lpd, photo, Output::DEV_NULL, 5), 1,

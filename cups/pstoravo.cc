@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "conf/set_conf.h"
-#include "filter/rasterise.h"
+#include "gs/gs_command.h"
 #include "gs/runner.h"
 
 // libcups marks its PPD interface deprecated, but a PPD driver's options are
@@ -167,12 +167,12 @@ int open_job(const char* file) {
   return -1;
 }
 
-// Has gs rasterise the job in `file`, or on standard input when `file` is
-// null, for `conf`, and passes on what it writes while that is the PNG asked
-// for. Returns the exit status.
+// Has gs draw the job in `file`, or on standard input when `file` is null,
+// for `conf`, and passes on its pages, encoded as PNG, while they are the
+// raw pages asked for. Returns the exit status.
 int rasterise(const Conf& conf, const char* file) {
   GsArguments arguments;
-  compose_gs_arguments(conf, GS_READ_BUFFERED, &arguments);
+  compose_gs_drawing(conf, GS_READ_BUFFERED, GS_DRAW_RAW, 0, 0, &arguments);
   char command[COMMAND_SIZE];
   join_gs_arguments(arguments, command);
   std::fprintf(stderr, "INFO: Rasterising %d x %d pixels at %d dpi\n", conf.width, conf.height,

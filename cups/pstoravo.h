@@ -1,9 +1,9 @@
-// The CUPS filter: rasterises a PostScript job into the printer's PNG with
+// The CUPS filter: prints a PostScript job as the printer's PNG images with
 // the paper size, paper source, resolution and colour mode chosen for the job
 // over the queue's PPD defaults. Validation and scaling are the lpd filter's
-// own, and so are the interpreter's words, but for reading the job buffered.
-// A value that is not one of the PPD's choices is refused, and only the PNG
-// images asked for leave the filter.
+// own; gs draws raw pages, which the runner checks and encodes. A value that
+// is not one of the PPD's choices is refused, and only whole PNG images of
+// the pages asked for leave the filter, each as soon as it is whole.
 
 #ifndef RAVO_CUPS_PSTORAVO_H_
 #define RAVO_CUPS_PSTORAVO_H_

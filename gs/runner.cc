@@ -9,11 +9,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
-#include "filter/rasterise.h"
-#include "gs/png_stream.h"
+#include "gs/gs_command.h"
+#include "gs/png_encoder.h"
+#include "gs/raw_stream.h"
 
 namespace {
 
@@ -21,6 +23,7 @@ namespace {
 // before it is killed.
 constexpr int POLL_MILLISECONDS = 50;
 constexpr int KILL_AFTER_MILLISECONDS = 500;
+constexpr int PIPE_BYTES = 1 << 20;
 
 // Runs in the child between fork and exec, so it calls only what is safe
 // there. Every descriptor it needs is first moved above the standard three,
@@ -66,31 +69,157 @@ bool asked_to_stop(const GsJob& job) {
   return job.cancelled != nullptr && job.cancelled(job.context);
 }
 
-// Passes gs's output on while it is a sound PNG stream. Returns when the
-// output ends, or stops gs and returns at the first fault or cancellation.
-// While `checking`, gs draws nothing, and any output at all is a fault.
+// Bytes read from gs at a time, and of a page's rows gathered before they
+// go to the encoder.
+constexpr size_t READ_BYTES = size_t{1} << 18;
+constexpr size_t GATHER_BYTES = size_t{1} << 18;
+
+// A page on its way from gs's raw samples to a PNG image.
+struct Page {
+  const GsJob* job;
+  GsRun* run;
+  uint32_t width;
+  uint32_t height;
+  bool grey;
+  size_t stride;
+  uint8_t* gathered;  // whole rows, and then part of one
+  size_t gathered_bytes;
+  size_t gather_capacity;  // whole rows
+  uint32_t y;              // of the first row gathered
+  PngEncoder* encoder;
+  int held;  // the unnamed file that holds the image until it is whole, or -1
+};
+
+// Takes the encoder's bytes: into the holding file, or without one straight
+// to the job's `write`.
+bool hold(void* context, const void* data, size_t size) {
+  auto* page = static_cast<Page*>(context);
+  if (page->held < 0) return page->job->write(page->job->context, data, size);
+  return gs_write_descriptor(&page->held, data, size);
+}
+
+// Passes the whole image held on to the job's `write`, and empties the file.
+bool pass_held_image(Page* page) {
+  if (page->held < 0) return true;
+  const GsJob& job = *page->job;
+  if (lseek(page->held, 0, SEEK_SET) != 0) return false;
+  for (;;) {
+    const ssize_t got = read(page->held, page->gathered, page->gather_capacity);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) break;
+    errno = 0;
+    if (!job.write(job.context, page->gathered, static_cast<size_t>(got))) return false;
+  }
+  return ftruncate(page->held, 0) == 0 && lseek(page->held, 0, SEEK_SET) == 0;
+}
+
+// An unnamed file in $TMPDIR, or /tmp; -1 when there is none to be had.
+int open_holding_file() {
+  const char* directory = std::getenv("TMPDIR");
+  return open(directory != nullptr && directory[0] != '\0' ? directory : "/tmp",
+              O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+}
+
+bool fail_write(Page* page) {
+  page->run->outcome = GS_WRITE_FAILED;
+  page->run->error = errno;
+  return false;
+}
+
+// Hands the whole rows gathered to the row observer and the encoder.
+bool hand_on_rows(Page* page) {
+  const auto count = static_cast<uint32_t>(page->gathered_bytes / page->stride);
+  if (count == 0) return true;
+  const GsJob& job = *page->job;
+  if (job.rows_seen != nullptr) {
+    job.rows_seen(job.context, page->run->pages + 1, page->y, page->gathered, count);
+  }
+  if (!png_encoder_rows(page->encoder, page->gathered, count)) return fail_write(page);
+  page->y += count;
+  const size_t used = count * page->stride;
+  page->gathered_bytes -= used;
+  if (page->gathered_bytes > 0) {
+    std::memmove(page->gathered, page->gathered + used, page->gathered_bytes);
+  }
+  return true;
+}
+
+// Takes the samples of one event of the raw stream.
+bool take(Page* page, RawEvent event, const uint8_t* pixels, size_t count) {
+  const GsJob& job = *page->job;
+  switch (event) {
+    case RAW_PAGE:
+      page->y = 0;
+      page->gathered_bytes = 0;
+      page->encoder = png_encoder_start(page->width, page->height, page->grey, PNG_ENCODER_DEFAULTS,
+                                        hold, page);
+      return page->encoder != nullptr || fail_write(page);
+    case RAW_PIXELS:
+      while (count > 0) {
+        const size_t room = page->gather_capacity - page->gathered_bytes;
+        const size_t part = count < room ? count : room;
+        std::memcpy(page->gathered + page->gathered_bytes, pixels, part);
+        page->gathered_bytes += part;
+        pixels += part;
+        count -= part;
+        if (page->gathered_bytes == page->gather_capacity && !hand_on_rows(page)) return false;
+      }
+      return true;
+    case RAW_PAGE_END: {
+      if (!hand_on_rows(page)) return false;
+      const bool finished = png_encoder_finish(page->encoder);
+      png_encoder_free(page->encoder);
+      page->encoder = nullptr;
+      if (!finished || !pass_held_image(page)) return fail_write(page);
+      ++page->run->pages;
+      if (job.page_done != nullptr) job.page_done(job.context, page->run->pages);
+      return true;
+    }
+    default:
+      return true;
+  }
+}
+
+// Encodes gs's raw pages as PNG images while the stream is sound, and passes
+// them on. Returns when the output ends, or stops gs and returns at the
+// first fault or cancellation. While `checking`, gs draws nothing, and any
+// output at all is a fault.
 void pass_on(const GsJob& job, bool checking, int output, pid_t child, GsRun* run) {
-  PngStream stream;
-  png_stream_start(&stream, static_cast<uint32_t>(job.conf->width),
-                   static_cast<uint32_t>(job.conf->height),
-                   job.conf->ink == INK_MONO ? PNG_GREY : PNG_RGB);
-  uint8_t buffer[65536];
+  Page page{};
+  page.job = &job;
+  page.run = run;
+  page.width = static_cast<uint32_t>(job.conf->width);
+  page.height = static_cast<uint32_t>(job.conf->height);
+  page.grey = job.conf->ink == INK_MONO;
+  page.stride = size_t{page.width} * (page.grey ? 1 : 3);
+  const size_t rows = page.stride > 0 ? GATHER_BYTES / page.stride : 0;
+  page.gather_capacity = (rows > 0 ? rows : 1) * page.stride;
+  page.held = checking ? -1 : open_holding_file();
+  RawStream stream;
+  raw_stream_start(&stream, page.width, page.height, page.grey);
+  auto* buffer = static_cast<uint8_t*>(std::malloc(READ_BYTES));
+  page.gathered = static_cast<uint8_t*>(std::malloc(page.gather_capacity));
+  if (buffer == nullptr || page.gathered == nullptr) {
+    run->outcome = GS_WRITE_FAILED;
+    run->error = ENOMEM;
+  }
   pollfd ready = {output, POLLIN, 0};
   bool received = false;
-  for (;;) {
+  while (run->outcome == GS_PRINTED) {
     if (asked_to_stop(job)) {
       run->outcome = GS_CANCELLED;
       break;
     }
     const int events = poll(&ready, 1, POLL_MILLISECONDS);
     if (events == 0 || (events < 0 && errno == EINTR)) continue;
-    const ssize_t got = events < 0 ? -1 : read(output, buffer, sizeof buffer);
+    const ssize_t got = events < 0 ? -1 : read(output, buffer, READ_BYTES);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       if (checking) break;
       if (!received) {
         run->outcome = GS_NO_PAGES;
-      } else if (!png_stream_finish(&stream)) {
+      } else if (!raw_stream_finish(&stream)) {
         run->outcome = GS_BAD_OUTPUT;
         run->fault = stream.fault;
       }
@@ -102,23 +231,25 @@ void pass_on(const GsJob& job, bool checking, int output, pid_t child, GsRun* ru
       run->fault = "output while the document was checked";
       break;
     }
-    if (!png_stream_feed(&stream, buffer, static_cast<size_t>(got))) {
-      run->outcome = GS_BAD_OUTPUT;
-      run->fault = stream.fault;
-      break;
-    }
-    errno = 0;
-    if (!job.write(job.context, buffer, static_cast<size_t>(got))) {
-      run->outcome = GS_WRITE_FAILED;
-      run->error = errno;
-      break;
-    }
-    if (stream.images > run->pages) {
-      run->pages = stream.images;
-      if (job.page_done != nullptr) job.page_done(job.context, run->pages);
+    const uint8_t* data = buffer;
+    auto size = static_cast<size_t>(got);
+    for (;;) {
+      const uint8_t* pixels = nullptr;
+      size_t count = 0;
+      const RawEvent event = raw_stream_next(&stream, &data, &size, &pixels, &count);
+      if (event == RAW_MORE) break;
+      if (event == RAW_FAULT) {
+        run->outcome = GS_BAD_OUTPUT;
+        run->fault = stream.fault;
+        break;
+      }
+      if (!take(&page, event, pixels, count)) break;
     }
   }
-  run->pages = stream.images;
+  png_encoder_free(page.encoder);
+  if (page.held >= 0) close(page.held);
+  std::free(page.gathered);
+  std::free(buffer);
   if (run->outcome != GS_PRINTED) kill(child, SIGTERM);
 }
 
@@ -168,39 +299,6 @@ bool gs_write_descriptor(void* context, const void* data, size_t size) {
 
 namespace {
 
-// The words of one run of gs: those for the job, with its range of pages,
-// and while checking, the device that draws nothing in place of the raster's.
-struct RunWords {
-  GsArguments arguments;
-  char first_page[32];
-  char last_page[32];
-  const char* words[GS_MAX_WORDS + 2];
-};
-
-void compose_run_words(const GsJob& job, bool checking, RunWords* run_words) {
-  compose_gs_arguments(*job.conf, job.buffered ? GS_READ_BUFFERED : GS_READ_BYTEWISE,
-                       &run_words->arguments);
-  static_cast<void>(std::snprintf(run_words->first_page, sizeof run_words->first_page,
-                                  "-dFirstPage=%d", static_cast<int>(job.first_page)));
-  static_cast<void>(std::snprintf(run_words->last_page, sizeof run_words->last_page,
-                                  "-dLastPage=%d", static_cast<int>(job.last_page)));
-  const char** word = run_words->words;
-  for (const char* const* from = run_words->arguments.words; *from != nullptr; ++from) {
-    if (std::strncmp(*from, "-sDEVICE=", 9) == 0) {
-      if (job.first_page > 0) *word++ = run_words->first_page;
-      if (job.last_page > 0) *word++ = run_words->last_page;
-      if (checking) {
-        *word++ = "-sDEVICE=nullpage";
-        continue;
-      }
-    } else if (checking && std::strncmp(*from, "-sOutputFile=", 13) == 0) {
-      continue;
-    }
-    *word++ = *from;
-  }
-  *word = nullptr;
-}
-
 // Runs gs once with `words` on the job's input, passing on what it writes,
 // and waits for it.
 void run_once(const GsJob& job, bool checking, const char* const* words, GsRun* run) {
@@ -218,6 +316,8 @@ void run_once(const GsJob& job, bool checking, const char* const* words, GsRun* 
     close(raster[1]);
     return;
   }
+  // Room for gs to draw on while a page is encoded; the system may give less.
+  static_cast<void>(fcntl(raster[1], F_SETPIPE_SZ, PIPE_BYTES));
   const bool stderr_taken = raster[0] == STDERR_FILENO || raster[1] == STDERR_FILENO ||
                             report[0] == STDERR_FILENO || report[1] == STDERR_FILENO;
   // No signal handler of this process may run in the child before exec.
@@ -262,20 +362,29 @@ void run_once(const GsJob& job, bool checking, const char* const* words, GsRun* 
 
 bool run_gs_job(const GsJob& job, GsRun* run) {
   *run = GsRun{};
-  RunWords words;
+  const char* input = job.buffered ? GS_READ_BUFFERED : GS_READ_BYTEWISE;
+  GsArguments arguments;
   if (job.precheck) {
-    compose_run_words(job, true, &words);
-    run_once(job, true, words.words, run);
+    // The document is read twice from where it starts.
+    const off_t start = lseek(job.input, 0, SEEK_CUR);
+    if (start < 0) {
+      run->outcome = GS_NOT_STARTED;
+      run->error = errno;
+      return false;
+    }
+    compose_gs_drawing(*job.conf, input, GS_DRAW_NOTHING, job.first_page, job.last_page,
+                       &arguments);
+    run_once(job, true, arguments.words, run);
     if (run->outcome != GS_PRINTED) return false;
-    if (lseek(job.input, 0, SEEK_SET) != 0) {
+    if (lseek(job.input, start, SEEK_SET) != start) {
       run->outcome = GS_NOT_STARTED;
       run->error = errno;
       return false;
     }
     *run = GsRun{};
   }
-  compose_run_words(job, false, &words);
-  run_once(job, false, words.words, run);
+  compose_gs_drawing(*job.conf, input, GS_DRAW_RAW, job.first_page, job.last_page, &arguments);
+  run_once(job, false, arguments.words, run);
   return run->outcome == GS_PRINTED;
 }
 

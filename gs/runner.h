@@ -1,8 +1,10 @@
 // Runs gs for the front ends that hand it a job file and take back its
-// raster: gs starts without a shell, reads the job from a descriptor, and
-// writes through a pipe, from which only whole PNG images are passed on. A
-// cancelled job stops gs at once, and gs dies with the process (or thread)
-// that started it.
+// pages as PNG images: gs starts without a shell, reads the job from a
+// descriptor, and draws raw pixels into a pipe; only pages of exactly the
+// size asked for are taken, and encoded as PNG band by band as their rows
+// arrive, so that no raw page is ever held whole; each image is passed on as
+// soon as it is whole. A cancelled job
+// stops gs at once, and gs dies with the process (or thread) that started it.
 
 #ifndef RAVO_GS_RUNNER_H_
 #define RAVO_GS_RUNNER_H_
@@ -17,8 +19,11 @@ struct GsJob {
   const Conf* conf;  // the raster: size, resolution and colour
   bool buffered;     // gs reads its input with buffering ("-_"), else a byte a read
   int input;         // the job, gs's standard input
-  // Takes each checked piece of the PNG stream to the printer; false when
-  // that failed, with errno set.
+  // Takes each piece of the PNG images, in order, to the printer; false when
+  // that failed, with errno set. Each image is held in an unnamed file in
+  // $TMPDIR (or /tmp) until it is whole, so only whole images come here;
+  // where no such file can be made, the pieces come as they are encoded, and
+  // a page cut short may leave its start behind.
   bool (*write)(void* context, const void* data, size_t size);
   // Asked at least ten times a second while gs runs; true stops gs with
   // SIGTERM. May be null.
@@ -33,8 +38,15 @@ struct GsJob {
   int32_t last_page = 0;
   // When true, the whole document is first interpreted without drawing
   // (gs -sDEVICE=nullpage on `input`, which must then be seekable); when
-  // that fails, the run ends with that outcome and nothing is written.
+  // that fails, the run ends with that outcome and nothing is written. An
+  // input that cannot be read again ends it as GS_NOT_STARTED (ESPIPE).
   bool precheck = false;
+  // Shown each run of rows of a page just before they are encoded: the page,
+  // counted from 1, the number of its first row, counted from 0, and `count`
+  // rows of the Conf's width, grey (one byte a pixel) for INK_MONO, else RGB,
+  // back to back; may be null.
+  void (*rows_seen)(void* context, uint32_t page, uint32_t y, const uint8_t* rows,
+                    uint32_t count) = nullptr;
 };
 
 // A `write` for GsJob that writes to the descriptor `*context` points to.
@@ -45,7 +57,7 @@ enum GsOutcome {
   GS_CANCELLED,     // `cancelled` said so, or a signal interrupted the run
   GS_NOT_STARTED,   // gs could not be found or run (`error`)
   GS_FAILED,        // gs exited non-zero or was killed (`wait_status`)
-  GS_BAD_OUTPUT,    // gs wrote something that is not the PNG stream asked for
+  GS_BAD_OUTPUT,    // gs wrote something other than the raw pages asked for
   GS_NO_PAGES,      // gs exited 0 and wrote nothing
   GS_WRITE_FAILED,  // writing to `output` failed (`error`)
 };

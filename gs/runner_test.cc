@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <png.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "tests/support/files.h"
 
@@ -14,9 +16,11 @@ namespace {
 
 struct Collected {
   std::string bytes;
-  std::string pages_done;  // page_done's counts, each followed by a blank
+  std::vector<size_t> page_ends;  // the size of `bytes` at each page_done
+  std::string pages_done;         // page_done's counts, each followed by a blank
   int polls = 0;
   int cancel_after = -1;  // polls before the job is cancelled; -1 never
+  size_t cancel_at = 0;   // pages passed on before the job is cancelled; 0 never
 };
 
 bool collect(void* context, const void* data, size_t size) {
@@ -25,11 +29,14 @@ bool collect(void* context, const void* data, size_t size) {
 }
 
 void note_page(void* context, uint32_t pages) {
-  static_cast<Collected*>(context)->pages_done += std::to_string(pages) + " ";
+  auto* collected = static_cast<Collected*>(context);
+  collected->pages_done += std::to_string(pages) + " ";
+  collected->page_ends.push_back(collected->bytes.size());
 }
 
 bool cancel_when_due(void* context) {
   auto* collected = static_cast<Collected*>(context);
+  if (collected->cancel_at > 0 && collected->page_ends.size() >= collected->cancel_at) return true;
   return collected->cancel_after >= 0 && collected->polls++ >= collected->cancel_after;
 }
 
@@ -66,8 +73,7 @@ TEST(GsRunner, PassesOnWholeImagesAndSaysWhatWentWrong) {
       {"", GS_NO_PAGES, 0, "gs rendered no page"},
       {"mark /OutputFile (-) (txtwrite) finddevice putdeviceprops setdevice "
        "/Courier findfont 12 scalefont setfont 10 10 moveto (text) show showpage",
-       GS_BAD_OUTPUT, 0,
-       "gs wrote something other than the expected PNG images (no PNG signature)"},
+       GS_BAD_OUTPUT, 0, "gs wrote something other than the expected PNG images (no PCX header)"},
   };
   for (const auto& c : cases) {
     Collected collected;
@@ -132,6 +138,160 @@ TEST(GsRunner, StopsAnEndlessJobWhenCancelled) {
   const GsRun run = run_on("{} loop", &collected);
   EXPECT_EQ(run.outcome, GS_CANCELLED);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+// Runs the stand-in gs, with `settings` in its environment, in place of gs.
+struct StandIn {
+  explicit StandIn(const std::vector<std::pair<const char*, const char*>>& settings)
+      : settings_(settings) {
+    const char* path = std::getenv("PATH");
+    saved_path_ = path != nullptr ? path : "";
+    setenv("PATH", (std::string(EXAMPLES_DIR) + "/../tests/fake-gs:" + saved_path_).c_str(), 1);
+    log_ = ravo_test::scratch_dir() + "/runner-gs";
+    std::system(("rm -rf " + log_ + " && mkdir " + log_).c_str());
+    setenv("RAVO_FAKE_GS_LOG", log_.c_str(), 1);
+    for (const auto& [name, value] : settings_) setenv(name, value, 1);
+  }
+  ~StandIn() {
+    setenv("PATH", saved_path_.c_str(), 1);
+    for (const auto& [name, value] : settings_) unsetenv(name);
+  }
+  std::string runs() const { return ravo_test::read_file(log_ + "/runs"); }
+
+ private:
+  std::vector<std::pair<const char*, const char*>> settings_;
+  std::string saved_path_;
+  std::string log_;
+};
+
+// The grey images back to back in `bytes`, each as its samples' first byte;
+// "?" for bytes that are not a whole image.
+std::string first_samples(const std::string& bytes, const std::vector<size_t>& ends) {
+  std::string seen;
+  size_t start = 0;
+  for (const size_t end : ends) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    std::string pixels;
+    if (png_image_begin_read_from_memory(&image, bytes.data() + start, end - start) != 0) {
+      image.format = PNG_FORMAT_GRAY;
+      pixels.resize(PNG_IMAGE_SIZE(image));
+      if (png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) == 0) pixels.clear();
+    }
+    seen += pixels.empty() || pixels.find_first_not_of(pixels[0]) != std::string::npos
+                ? "?"
+                : std::to_string(pixels[0]);
+    start = end;
+  }
+  return seen;
+}
+
+TEST(GsRunner, TakesOnlyWholeRawPagesOfTheSizeAskedFor) {
+  const struct {
+    const char* output;  // RAVO_FAKE_GS_OUTPUT
+    const char* status;  // RAVO_FAKE_GS_STATUS
+    GsOutcome outcome;
+    const char* pages;  // each image passed on, as its samples' value
+    const char* message;
+  } cases[] = {
+      {"png", "0", GS_PRINTED, "123", ""},
+      {"png", "1", GS_FAILED, "123", "gs exited with status 1"},
+      {"raw-short", "0", GS_BAD_OUTPUT, "12",
+       "gs wrote something other than the expected PNG images (a page cut short)"},
+      {"raw-size", "0", GS_BAD_OUTPUT, "12",
+       "gs wrote something other than the expected PNG images (a page of another size)"},
+      {"png+text", "0", GS_BAD_OUTPUT, "123",
+       "gs wrote something other than the expected PNG images (no PCX header)"},
+  };
+  for (const auto& c : cases) {
+    const StandIn stand_in({{"RAVO_FAKE_GS_OUTPUT", c.output},
+                            {"RAVO_FAKE_GS_STATUS", c.status},
+                            {"RAVO_FAKE_GS_PAGES", "3"}});
+    Collected collected;
+    const GsRun run = run_on("%!PS", &collected);
+    char message[GS_MESSAGE_SIZE] = "";
+    describe_gs_run(run, message);
+    EXPECT_EQ(run.outcome, c.outcome) << c.output;
+    EXPECT_STREQ(message, c.message) << c.output;
+    EXPECT_EQ(first_samples(collected.bytes, collected.page_ends), c.pages) << c.output;
+    EXPECT_EQ(collected.bytes.size(), collected.page_ends.empty() ? 0 : collected.page_ends.back())
+        << "part of an image was passed on after " << c.output;
+    EXPECT_EQ(stand_in.runs(), "pcxgray\n");
+  }
+}
+
+TEST(GsRunner, ChecksTheDocumentInOneRunAndDrawsItInAnother) {
+  const struct {
+    const char* status;
+    const char* runs;
+    const char* pages;
+  } cases[] = {
+      {"0", "nullpage\npcxgray\n", "12"},
+      {"1", "nullpage\n", ""},
+  };
+  for (const auto& c : cases) {
+    const StandIn stand_in({{"RAVO_FAKE_GS_OUTPUT", "png"},
+                            {"RAVO_FAKE_GS_STATUS", c.status},
+                            {"RAVO_FAKE_GS_PAGES", "2"}});
+    Collected collected;
+    run_on("%!PS", &collected, {0, 0, true});
+    EXPECT_EQ(stand_in.runs(), c.runs);
+    EXPECT_EQ(first_samples(collected.bytes, collected.page_ends), c.pages);
+  }
+}
+
+TEST(GsRunner, CancelledMidStreamStopsAtOnceWithWholeImagesOnly) {
+  const StandIn stand_in({{"RAVO_FAKE_GS_OUTPUT", "png"},
+                          {"RAVO_FAKE_GS_PAGES", "100"},
+                          {"RAVO_FAKE_GS_DELAY", "0.2"}});
+  Collected collected;
+  collected.cancel_at = 2;
+  const auto start = std::chrono::steady_clock::now();
+  const GsRun run = run_on("%!PS", &collected);
+  EXPECT_EQ(run.outcome, GS_CANCELLED);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(run.pages, 2U);
+  EXPECT_EQ(collected.page_ends.size(), run.pages);
+  // Nothing of a page cut short.
+  EXPECT_EQ(collected.page_ends.back(), collected.bytes.size());
+  EXPECT_EQ(first_samples(collected.bytes, collected.page_ends).find('?'), std::string::npos);
+}
+
+// Each page's rows, as the row observer saw them: "page:first-row+rows=value".
+struct SeenRows {
+  std::string runs;
+  uint32_t next_y = 0;
+  bool in_order = true;
+};
+
+void see_rows(void* context, uint32_t page, uint32_t y, const uint8_t* rows, uint32_t count) {
+  auto* seen = static_cast<SeenRows*>(context);
+  if (y == 0) seen->next_y = 0;
+  seen->in_order = seen->in_order && y == seen->next_y;
+  seen->next_y = y + count;
+  const std::string samples(reinterpret_cast<const char*>(rows), size_t{count} * 1000 * 3);
+  const bool even = samples.find_first_not_of(samples[0]) == std::string::npos;
+  seen->runs += std::to_string(page) + ":" + std::to_string(y) + "+" + std::to_string(count) + "=" +
+                (even ? std::to_string(rows[0]) : "?") + " ";
+}
+
+bool keep_nothing(void* /*context*/, const void* /*data*/, size_t /*size*/) { return true; }
+
+TEST(GsRunner, ShowsEachPagesRowsInOrderBeforeEncodingThem) {
+  const StandIn stand_in({{"RAVO_FAKE_GS_OUTPUT", "png"}, {"RAVO_FAKE_GS_PAGES", "2"}});
+  const std::string path = ravo_test::write_scratch_file("job.ps", "%!PS");
+  const int input = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const Conf conf = {INK_COLOUR, 18, 1000, 300};
+  SeenRows seen;
+  GsJob job = {&conf, true, input, keep_nothing, nullptr, &seen};
+  job.rows_seen = see_rows;
+  GsRun run;
+  EXPECT_TRUE(run_gs_job(job, &run));
+  close(input);
+  // 256 KiB of rows at a time: 87 rows of 1000 RGB pixels.
+  EXPECT_EQ(seen.runs,
+            "1:0+87=1 1:87+87=1 1:174+87=1 1:261+39=1 2:0+87=2 2:87+87=2 2:174+87=2 2:261+39=2 ");
+  EXPECT_TRUE(seen.in_order);
 }
 
 TEST(GsRunner, SaysWhenGsIsMissing) {

@@ -3,6 +3,7 @@
 // was given; then with the real gs on jobs that try to print something else.
 
 #include <gtest/gtest.h>
+#include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,7 +69,7 @@ std::function<void(pid_t)> send(int signal_number, bool once_gs_runs = true) {
   };
 }
 
-const std::string DEFAULT_WORDS = "-r360 -g2976x4209 -sDEVICE=png16m -_";
+const std::string DEFAULT_WORDS = "-r360 -g2976x4209 -sDEVICE=ppmraw -_";
 const std::string NOT_RUN;
 
 struct Case {
@@ -95,8 +96,8 @@ TEST(Pstoravo, CalledAsCupsCallsIt) {
   // clang-format off
   const Case cases[] = {
       {"defaults", {""}, 0, DEFAULT_WORDS, ""},
-      {"A6 grey at 180 dpi", {"PageSize=A6 ColorModel=Gray Resolution=180dpi"}, 0, "-r180 -g744x1049 -sDEVICE=pnggray -_", ""},
-      {"IPP media and colour mode", {"media=iso_a5_148x210mm print-color-mode=monochrome"}, 0, "-r360 -g2098x2976 -sDEVICE=pnggray -_", ""},
+      {"A6 grey at 180 dpi", {"PageSize=A6 ColorModel=Gray Resolution=180dpi"}, 0, "-r180 -g744x1049 -sDEVICE=pcxgray -_", ""},
+      {"IPP media and colour mode", {"media=iso_a5_148x210mm print-color-mode=monochrome"}, 0, "-r360 -g2098x2976 -sDEVICE=pcxgray -_", ""},
       {"a file, standard input closed", {"", file}, 0, DEFAULT_WORDS, "", {.input = Input::CLOSED}},
       {"signals ignored", {""}, 0, DEFAULT_WORDS, "", {.ignored_signals = {SIGCHLD, SIGPIPE, SIGHUP, SIGTERM}}},
       {"usage", {}, 1, NOT_RUN, "Usage: "},
@@ -119,6 +120,10 @@ TEST(Pstoravo, CalledAsCupsCallsIt) {
       {"gs is missing", {""}, 1, NOT_RUN, "ERROR: gs was not found\n", {.search_path = "/nonexistent"}},
       {"gs writes something else", {""}, 1, DEFAULT_WORDS, "ERROR: gs wrote something other than the expected PNG images",
        stand_in("RAVO_FAKE_GS_OUTPUT", "png+text")},
+      {"gs writes a page a row short", {""}, 1, DEFAULT_WORDS, "ERROR: gs wrote something other than the expected PNG images (a page cut short)\n",
+       stand_in("RAVO_FAKE_GS_OUTPUT", "raw-short")},
+      {"gs writes a page of another size", {""}, 1, DEFAULT_WORDS, "ERROR: gs wrote something other than the expected PNG images (a page of another size)\n",
+       stand_in("RAVO_FAKE_GS_OUTPUT", "raw-size")},
       {"cancelled", {""}, 1, DEFAULT_WORDS, "INFO: Job cancelled\n", hang_and(SIGTERM)},
       {"the filter killed", {""}, -1, DEFAULT_WORDS, "", hang_and(SIGKILL)},
       {"cancelled opening a FIFO", {"", fifo}, 1, NOT_RUN, "INFO: Job cancelled\n", {.while_running = send(SIGTERM, false)}},
@@ -149,6 +154,8 @@ TEST(Pstoravo, CalledAsCupsCallsIt) {
     if (c.status == 0) {
       EXPECT_TRUE(got.output.starts_with("\x89PNG")) << got.output;
     }
+    // Only whole images leave the filter, whatever happened.
+    EXPECT_TRUE(got.output.empty() || got.output.ends_with("IEND\xae\x42\x60\x82"));
     EXPECT_EQ(got.output.find("text"), std::string::npos);
     // gs ends with its filter.
     const pid_t gs = gs_pid();
@@ -185,6 +192,74 @@ TEST(Pstoravo, PassesOnNothingButThePngAskedFor) {
                            got.output.find("\x89PNG", 1) == std::string::npos;
       EXPECT_TRUE(got.output.empty() || (!first_page.empty() && one_png)) << got.output.size();
     }
+  }
+}
+
+// The images back to back in `stream`, each decoded to 8-bit samples of
+// `format`; an empty image for one that libpng refuses.
+std::vector<std::string> decode_all(std::string stream, uint32_t format) {
+  std::vector<std::string> images;
+  while (!stream.empty()) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    std::string pixels;
+    const size_t end = stream.find("IEND");
+    const size_t size = end == std::string::npos ? stream.size() : end + 8;
+    if (png_image_begin_read_from_memory(&image, stream.data(), size) != 0) {
+      image.format = format;
+      pixels.resize(PNG_IMAGE_SIZE(image));
+      if (png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) == 0) pixels.clear();
+    }
+    images.push_back(pixels);
+    stream.erase(0, size);
+  }
+  return images;
+}
+
+// What pstoravo prints, decoded, is exactly what gs draws into PNG itself.
+TEST(Pstoravo, PrintsThePixelsGsDrawsIntoPng) {
+  RAVO_REQUIRE(std::system("command -v gs >/dev/null 2>&1") == 0, "gs is not installed");
+  const std::string job =
+      "%!PS\n"
+      "0 1 1 { /p exch def 0 1 99 { /i exch def i 100 div p 0.5 mul 0.3 setrgbcolor\n"
+      "  i 3 mul 0 moveto 0 420 rlineto 3 0 rlineto 0 -420 rlineto fill } for\n"
+      "  0 setgray /Times-Roman findfont 31 scalefont setfont 20 200 moveto\n"
+      "  (Page ) show p 1 add 1 string cvs show showpage } for\n";
+  const std::string job_file = write_scratch_file("pixels.ps", job);
+  const struct {
+    const char* options;
+    const char* gs_words;
+    uint32_t format;
+  } cases[] = {
+      {"PageSize=A6 Resolution=180dpi ColorModel=RGB", "-r180 -g744x1049 -sDEVICE=png16m",
+       PNG_FORMAT_RGB},
+      {"PageSize=A6 Resolution=180dpi ColorModel=Gray", "-r180 -g744x1049 -sDEVICE=pnggray",
+       PNG_FORMAT_GRAY},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    const FilterResult got = run_filter({
+        .job = job,
+        .environment = {{"PPD", RAVO_PPD}},
+        .command = {PSTORAVO_PATH, "1", "user", "title", "1", c.options},
+        .wrapper = {},
+    });
+    ASSERT_EQ(got.status, 0) << got.messages;
+    const std::string direct = scratch_dir() + "/direct-%d.png";
+    ASSERT_EQ(std::system(("gs -q -dNOPAUSE -dBATCH -dSAFER " + std::string(c.gs_words) +
+                           " -sOutputFile=" + direct + " " + job_file + " 2>/dev/null")
+                              .c_str()),
+              0);
+    const std::vector<std::string> printed = decode_all(got.output, c.format);
+    ASSERT_EQ(printed.size(), 2U);
+    for (size_t page = 0; page < printed.size(); ++page) {
+      const std::vector<std::string> drawn = decode_all(
+          read_file(scratch_dir() + "/direct-" + std::to_string(page + 1) + ".png"), c.format);
+      ASSERT_EQ(drawn.size(), 1U);
+      EXPECT_FALSE(printed[page].empty());
+      EXPECT_TRUE(printed[page] == drawn[0]) << "page " << page + 1;
+    }
+    EXPECT_NE(printed[0], printed[1]);
   }
 }
 

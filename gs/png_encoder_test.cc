@@ -1,0 +1,109 @@
+#include "gs/png_encoder.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool collect(void* context, const void* data, size_t size) {
+  static_cast<std::string*>(context)->append(static_cast<const char*>(data), size);
+  return true;
+}
+
+// A picture with runs, edges and noise, so that every filter has work.
+std::vector<uint8_t> picture(uint32_t width, uint32_t height, uint32_t channels) {
+  std::vector<uint8_t> pixels(size_t{width} * height * channels);
+  uint32_t noise = 12345;
+  for (size_t i = 0; i < pixels.size(); ++i) {
+    noise = noise * 1103515245U + 12345U;
+    const size_t x = i / channels % width;
+    const size_t y = i / channels / width;
+    pixels[i] = static_cast<uint8_t>(x < width / 3 ? 255 : (x * 7 + y * 3 + (noise >> 28)));
+  }
+  return pixels;
+}
+
+// Decodes a PNG with libpng; empty when libpng refuses it.
+std::vector<uint8_t> decode(const std::string& png, bool grey) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_memory(&image, png.data(), png.size()) == 0) return {};
+  image.format = grey ? PNG_FORMAT_GRAY : PNG_FORMAT_RGB;
+  std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
+  if (png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) == 0) return {};
+  return pixels;
+}
+
+TEST(PngEncoder, DecodesToExactlyThePixelsGiven) {
+  const struct {
+    uint32_t width, height;
+    bool grey;
+    PngEncoderOptions options;
+    uint32_t rows_a_call;  // rows handed in at a time
+  } cases[] = {
+      {1, 1, true, PNG_ENCODER_DEFAULTS, 1},
+      {1, 1, false, PNG_ENCODER_DEFAULTS, 1},
+      {1, 37, false, {1, ROW_FILTER_UP, 2, 5}, 4},         // bands of one row
+      {33, 17, false, {1, ROW_FILTER_SUB, 2, 3 * 99}, 5},  // bands of 3 rows, the last of 2
+      {33, 17, true, {6, ROW_FILTER_UP, 0, 4 * 33}, 17},
+      {7, 64, true, {9, ROW_FILTER_NONE, 3, 7}, 3},
+      {1001, 300, false, PNG_ENCODER_DEFAULTS, 7},  // bands of 21 rows, many in flight
+      {1001, 300, false, {1, ROW_FILTER_UP, 2, 1 << 18, false}, 7},
+      {1001, 300, false, {1, ROW_FILTER_SUB, 1, 1}, 300},
+      {640, 480, true, {1, ROW_FILTER_UP, 8, 640 * 10}, 480},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) +
+                 (c.grey ? " grey" : " RGB") + " filter " + std::to_string(c.options.filter) +
+                 " threads " + std::to_string(c.options.threads));
+    const uint32_t channels = c.grey ? 1 : 3;
+    const std::vector<uint8_t> pixels = picture(c.width, c.height, channels);
+    std::string png;
+    PngEncoder* encoder = png_encoder_start(c.width, c.height, c.grey, c.options, collect, &png);
+    ASSERT_NE(encoder, nullptr);
+    for (uint32_t y = 0; y < c.height; y += c.rows_a_call) {
+      const uint32_t count = std::min(c.rows_a_call, c.height - y);
+      ASSERT_TRUE(png_encoder_rows(encoder, pixels.data() + size_t{y} * c.width * channels, count));
+    }
+    EXPECT_TRUE(png_encoder_finish(encoder));
+    png_encoder_free(encoder);
+    EXPECT_EQ(decode(png, c.grey), pixels);
+  }
+}
+
+TEST(PngEncoder, RefusesRowsMissingOrTooManyAndReportsTheSinksFailure) {
+  const std::vector<uint8_t> pixels = picture(10, 4, 3);
+  std::string png;
+  PngEncoder* encoder = png_encoder_start(10, 3, false, PNG_ENCODER_DEFAULTS, collect, &png);
+  ASSERT_TRUE(png_encoder_rows(encoder, pixels.data(), 2));
+  EXPECT_FALSE(png_encoder_finish(encoder));
+  EXPECT_FALSE(png_encoder_rows(encoder, pixels.data(), 2));
+  png_encoder_free(encoder);
+
+  for (const int failing_write : {0, 2, 3}) {
+    int writes = 0;
+    const auto fail = [](void* context, const void*, size_t) {
+      int* count = static_cast<int*>(context);
+      if ((*count)-- > 0) return true;
+      errno = ENOSPC;
+      return false;
+    };
+    writes = failing_write;
+    errno = 0;
+    encoder = png_encoder_start(10, 4, false, {1, ROW_FILTER_UP, 2, 30}, fail, &writes);
+    if (encoder != nullptr) {
+      bool accepted = png_encoder_rows(encoder, pixels.data(), 4);
+      accepted = accepted && png_encoder_finish(encoder);
+      png_encoder_free(encoder);
+      EXPECT_FALSE(accepted) << failing_write;
+    }
+    EXPECT_EQ(errno, ENOSPC) << failing_write;
+  }
+  EXPECT_EQ(png_encoder_start(0, 5, true, PNG_ENCODER_DEFAULTS, collect, &png), nullptr);
+}
+
+}  // namespace
