@@ -14,6 +14,7 @@
 #include "app/media.h"
 #include "app/page_sender.h"
 #include "app/png_writer.h"
+#include "app/preview.h"
 #include "gs/runner.h"
 
 namespace {
@@ -35,6 +36,11 @@ void abort_with(pappl_job_t* job, pappl_jreason_t reason, const char* message) {
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", message);
   papplJobSetMessage(job, "%s", message);
   papplJobSetReasons(job, reason, PAPPL_JREASON_NONE);
+}
+
+// Shows one row of what is encoded in the printer's preview.
+void show_row(void* context, uint32_t y, const uint8_t* row) {
+  preview_rows(static_cast<Preview*>(context), y, row, 1);
 }
 
 // The job's end of its pages' way: the device, opened when the first page
@@ -121,7 +127,10 @@ pappl_jreason_t reason_for(GsOutcome outcome) {
 struct DocumentRun {
   pappl_job_t* job;
   PageSender* sender;
-  uint32_t pages = 0;  // whole pages gs has reported
+  Preview* preview;
+  const Conf* conf;
+  uint32_t pages = 0;       // whole pages gs has reported
+  uint32_t shown_page = 0;  // the page the preview is being shown
 };
 
 bool document_hold(void* context, const void* data, size_t size) {
@@ -130,6 +139,18 @@ bool document_hold(void* context, const void* data, size_t size) {
 
 bool document_cancelled(void* context) {
   return papplJobIsCanceled(static_cast<DocumentRun*>(context)->job);
+}
+
+void document_rows_seen(void* context, uint32_t page, uint32_t y, const uint8_t* rows,
+                        uint32_t count) {
+  auto* run = static_cast<DocumentRun*>(context);
+  if (page != run->shown_page) {
+    if (run->shown_page > 0) preview_end_page(run->preview);
+    run->shown_page = page;
+    preview_start_page(run->preview, static_cast<uint32_t>(run->conf->width),
+                       static_cast<uint32_t>(run->conf->height), false);
+  }
+  preview_rows(run->preview, y, rows, count);
 }
 
 void document_page_done(void* context, uint32_t pages) {
@@ -143,14 +164,14 @@ void document_page_done(void* context, uint32_t pages) {
 // image cannot be decoded, after aborting the job with the reason, or when
 // the sender failed, which the caller reports.
 bool print_held_image(pappl_job_t* job, const pappl_pr_options_t& options, const Conf& conf,
-                      ImageKind kind, int input, PageSender& sender) {
+                      ImageKind kind, int input, PageSender& sender, Preview* preview) {
   const OutputPage page{static_cast<uint32_t>(conf.width), static_cast<uint32_t>(conf.height),
                         conf.ink == INK_MONO, PNG_ZLIB_LEVEL};
   const bool fill = options.print_scaling == PAPPL_SCALING_FILL ||
                     (options.print_scaling == PAPPL_SCALING_AUTO && is_borderless(options.media));
   char message[MESSAGE_SIZE];
-  if (!print_image(input, kind, page, fill, PngSink{hold_pages, &sender}, message,
-                   sizeof message)) {
+  if (!print_image(input, kind, page, fill, PngSink{hold_pages, &sender, show_row, preview},
+                   message, sizeof message)) {
     if (sender.fault() != SendFault::NONE) return false;
     abort_with(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, message);
     return false;
@@ -162,6 +183,49 @@ bool print_held_image(pappl_job_t* job, const pappl_pr_options_t& options, const
 // The page range to draw, as gs counts it: 0 for no limit.
 int32_t page_limit(unsigned page) {
   return page > 0 && page < static_cast<unsigned>(INT32_MAX) ? static_cast<int32_t>(page) : 0;
+}
+
+// Draws or decodes the document on `input` and sends its pages and copies;
+// true when every page reached the printer or the job was cancelled.
+bool send_document(pappl_job_t* job, const pappl_pr_options_t& options, const Conf& conf, int input,
+                   PageSender& sender, Outlet& outlet, Preview* preview) {
+  ImageKind image = ImageKind::JPEG;
+  if (image_kind(papplJobGetFormat(job), &image)) {
+    preview_start_page(preview, static_cast<uint32_t>(conf.width),
+                       static_cast<uint32_t>(conf.height), false);
+    const bool decoded = print_held_image(job, options, conf, image, input, sender, preview);
+    preview_end_page(preview);
+    if (sender.fault() == SendFault::CANCELLED) return true;
+    if (abort_for_sender(job, sender, outlet) || !decoded) return false;
+    return finish_sending(job, sender, outlet, options.copies);
+  }
+  DocumentRun run{job, &sender, preview, &conf};
+  const GsJob gs{&conf,
+                 true,
+                 input,
+                 document_hold,
+                 document_cancelled,
+                 &run,
+                 document_page_done,
+                 page_limit(options.first_page),
+                 page_limit(options.last_page),
+                 true,
+                 document_rows_seen};
+  GsRun outcome{};
+  const bool drawn = run_gs_job(gs, &outcome);
+  if (run.shown_page > 0) preview_end_page(preview);
+  if (outcome.outcome == GS_CANCELLED || sender.fault() == SendFault::CANCELLED) {
+    if (outlet.device != nullptr) papplDeviceFlush(outlet.device);
+    return true;
+  }
+  if (abort_for_sender(job, sender, outlet)) return false;
+  if (!drawn) {
+    char text[GS_MESSAGE_SIZE];
+    describe_gs_run(outcome, text);
+    abort_with(job, reason_for(outcome.outcome), text);
+    return false;
+  }
+  return finish_sending(job, sender, outlet, options.copies);
 }
 
 bool print_document_once(pappl_job_t* job, PrinterState& state, pappl_device_t* handed) {
@@ -189,45 +253,17 @@ bool print_document_once(pappl_job_t* job, PrinterState& state, pappl_device_t* 
   }
   Outlet outlet{job, &hold, false};
   PageSender sender(page_outlet(outlet));
+  bool printed = false;
   if (!sender.open(papplGetTempDir())) {
-    close(input);
     abort_for_sender(job, sender, outlet);
-    return false;
+  } else {
+    Preview* preview = printer_preview(papplJobGetPrinter(job));
+    preview_start_job(preview, conf.ink == INK_MONO);
+    printed = send_document(job, *options, conf, input, sender, outlet, preview);
+    preview_end_job(preview, job, printed && !papplJobIsCanceled(job));
   }
-  ImageKind image = ImageKind::JPEG;
-  if (image_kind(papplJobGetFormat(job), &image)) {
-    const bool decoded = print_held_image(job, *options, conf, image, input, sender);
-    close(input);
-    if (sender.fault() == SendFault::CANCELLED) return true;
-    if (abort_for_sender(job, sender, outlet) || !decoded) return false;
-    return finish_sending(job, sender, outlet, options->copies);
-  }
-  DocumentRun run{job, &sender};
-  const GsJob gs{&conf,
-                 true,
-                 input,
-                 document_hold,
-                 document_cancelled,
-                 &run,
-                 document_page_done,
-                 page_limit(options->first_page),
-                 page_limit(options->last_page),
-                 true};
-  GsRun outcome{};
-  const bool drawn = run_gs_job(gs, &outcome);
   close(input);
-  if (outcome.outcome == GS_CANCELLED || sender.fault() == SendFault::CANCELLED) {
-    if (outlet.device != nullptr) papplDeviceFlush(outlet.device);
-    return true;
-  }
-  if (abort_for_sender(job, sender, outlet)) return false;
-  if (!drawn) {
-    char text[GS_MESSAGE_SIZE];
-    describe_gs_run(outcome, text);
-    abort_with(job, reason_for(outcome.outcome), text);
-    return false;
-  }
-  return finish_sending(job, sender, outlet, options->copies);
+  return printed;
 }
 
 // A raster job's state, from its first callback to its last, in the job's
@@ -241,6 +277,7 @@ struct RasterJob {
   std::unique_ptr<Outlet> outlet;
   std::unique_ptr<PageSender> sender;
   PngWriter writer;
+  Preview* preview = nullptr;  // shows what is encoded
   int copies = 1;
   // The pages of a PWG or Apple raster job to print (PAPPL's page-ranges),
   // the page under way, and whether it is left out.
@@ -320,6 +357,8 @@ bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
   raster->streamed = format == "image/pwg-raster" || format == "image/urf";
   raster->copies = copies_to_send(format, options->copies);
   raster->first_page = options->first_page;
+  raster->preview = printer_preview(papplJobGetPrinter(job));
+  preview_start_job(raster->preview, raster->ink == INK_MONO);
   raster->last_page = options->last_page;
   if (!raster->sender->open(papplGetTempDir())) {
     stop_raster(*raster, job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "");
@@ -352,10 +391,12 @@ bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_devi
   const InputPage in{format, options->header.cupsWidth, options->header.cupsHeight};
   const OutputPage page{static_cast<uint32_t>(conf.width), static_cast<uint32_t>(conf.height),
                         conf.ink == INK_MONO, PNG_ZLIB_LEVEL};
-  if (!raster->writer.start(in, page, PngSink{hold_pages, raster->sender.get()})) {
+  if (!raster->writer.start(in, page,
+                            PngSink{hold_pages, raster->sender.get(), show_row, raster->preview})) {
     stop_raster(*raster, job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, raster->writer.error());
     return false;
   }
+  preview_start_page(raster->preview, page.width, page.height, false);
   return true;
 }
 
@@ -373,7 +414,9 @@ bool raster_end_page(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_de
                      unsigned /*page*/) {
   RasterJob* raster = raster_job(job);
   if (raster == nullptr || raster->stopped || raster->skipping) return true;
-  if (!raster->writer.finish()) {
+  const bool finished = raster->writer.finish();
+  preview_end_page(raster->preview);
+  if (!finished) {
     stop_raster(*raster, job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, raster->writer.error());
     return true;
   }
@@ -397,6 +440,7 @@ bool raster_end_job(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_dev
   } else {
     printed = finish_sending(job, *raster->sender, *raster->outlet, raster->copies);
   }
+  preview_end_job(raster->preview, job, printed && !raster->stopped && !papplJobIsCanceled(job));
   raster->sender.reset();
   raster->hold.reset();
   settle_claim(*raster->state, raster->id, printed);

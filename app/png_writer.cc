@@ -1,11 +1,10 @@
 #include "app/png_writer.h"
 
-#include <png.h>
-
 #include <algorithm>
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
+
+#include "gs/png_encoder.h"
 
 namespace {
 
@@ -60,41 +59,6 @@ uint8_t luminance(const uint8_t* rgb) {
   return static_cast<uint8_t>((rgb[0] * 77 + rgb[1] * 150 + rgb[2] * 29 + 128) >> 8);
 }
 
-void write_data(png_structp png, png_bytep data, png_size_t size) {
-  const auto* sink = static_cast<const PngSink*>(png_get_io_ptr(png));
-  if (!sink->write(sink->context, data, size)) png_error(png, "write failed");
-}
-
-void flush_data(png_structp /*png*/) {}
-
-// libpng reports errors by longjmp; these wrappers hold nothing that needs
-// destroying across the jump.
-// NOLINTBEGIN(cert-err52-cpp)
-bool begin_image(png_structp png, png_infop info, const OutputPage& page, PngSink* sink) {
-  if (setjmp(png_jmpbuf(png)) != 0) return false;
-  png_set_write_fn(png, sink, write_data, flush_data);
-  png_set_compression_level(png, page.zlib_level);
-  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-  png_set_IHDR(png, info, page.width, page.height, 8,
-               page.grey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
-  png_write_info(png, info);
-  return true;
-}
-
-bool put_row(png_structp png, const uint8_t* row) {
-  if (setjmp(png_jmpbuf(png)) != 0) return false;
-  png_write_row(png, row);
-  return true;
-}
-
-bool end_image(png_structp png, png_infop info) {
-  if (setjmp(png_jmpbuf(png)) != 0) return false;
-  png_write_end(png, info);
-  return true;
-}
-// NOLINTEND(cert-err52-cpp)
-
 // Converts `count` pixels of `line` from pixel `first` on.
 void convert_span(const InputPage& in, const uint8_t* line, uint32_t first, uint32_t count,
                   bool grey, uint8_t* out) {
@@ -131,13 +95,8 @@ bool needs_turn(const InputPage& in, const OutputPage& page) {
 PngWriter::~PngWriter() { discard(); }
 
 void PngWriter::discard() {
-  if (png_ != nullptr) {
-    auto* png = static_cast<png_structp>(png_);
-    auto* info = static_cast<png_infop>(info_);
-    png_destroy_write_struct(&png, &info);
-  }
-  png_ = nullptr;
-  info_ = nullptr;
+  png_encoder_free(encoder_);
+  encoder_ = nullptr;
 }
 
 bool PngWriter::fail(const char* why) {
@@ -179,19 +138,18 @@ bool PngWriter::start(const InputPage& in, const OutputPage& page, PngSink sink)
   }
   row_.assign(row_bytes, WHITE);
   if (turn_) turned_.pixels.assign(held - row_bytes, WHITE);
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-  png_ = png;
-  info_ = info;
-  if (info == nullptr || !begin_image(png, info, page, &sink_)) {
-    return fail("Unable to encode the page");
-  }
+  PngEncoderOptions options = PNG_ENCODER_DEFAULTS;
+  options.level = page.zlib_level;
+  encoder_ =
+      png_encoder_start(page.width, page.height, page.grey, options, sink.write, sink.context);
+  if (encoder_ == nullptr) return fail("Unable to encode the page");
   return true;
 }
 
 bool PngWriter::write_row(const uint8_t* row) {
   if (failed_ || rows_out_ >= page_.height) return !failed_;
-  if (!put_row(static_cast<png_structp>(png_), row)) return fail("Unable to send the page");
+  if (sink_.row_seen != nullptr) sink_.row_seen(sink_.row_context, rows_out_, row);
+  if (!png_encoder_rows(encoder_, row, 1)) return fail("Unable to send the page");
   ++rows_out_;
   return true;
 }
@@ -239,7 +197,7 @@ bool PngWriter::finish() {
   }
   std::fill(row_.begin(), row_.end(), WHITE);
   while (!failed_ && rows_out_ < page_.height) write_row(row_.data());
-  if (!failed_ && !end_image(static_cast<png_structp>(png_), static_cast<png_infop>(info_))) {
+  if (!failed_ && !png_encoder_finish(encoder_)) {
     fail("Unable to send the page");
   }
   discard();

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "gs/png_encoder.h"
+
 // What the lines that come in hold.
 enum class LineFormat {
   RGB8,    // 3 bytes a pixel, red first
@@ -39,10 +41,15 @@ struct OutputPage {
 struct PngSink {
   bool (*write)(void* context, const void* data, size_t size);
   void* context;
+  // Shown each row of the output, counted from 0, just before it is
+  // encoded; may be null.
+  void (*row_seen)(void* context, uint32_t y, const uint8_t* row) = nullptr;
+  void* row_context = nullptr;
 };
 
-// The zlib level of the app's PNG images; see doc/performance.md.
-inline constexpr int PNG_ZLIB_LEVEL = 1;
+// The zlib level of the app's PNG images, which gs/png_encoder.h's
+// defaults give all of ravo's; see doc/performance.md.
+inline constexpr int PNG_ZLIB_LEVEL = PNG_ENCODER_DEFAULTS.level;
 
 // Converts one line of `in` into `out` pixels of the output's kind,
 // cropping or padding with white. `out` holds width * (grey ? 1 : 3) bytes.
@@ -74,7 +81,7 @@ class PngWriter {
   ~PngWriter();
 
   // Starts a page. False, with error() saying why, for an empty page, one
-  // that would take more than PAGE_BUDGET, or when libpng refused.
+  // that would take more than PAGE_BUDGET, or when the encoder refused.
   bool start(const InputPage& in, const OutputPage& page, PngSink sink);
   // Takes the next line of the job's page, line_bytes(in) of them; lines past
   // the page's end are dropped. False once anything failed.
@@ -94,8 +101,7 @@ class PngWriter {
   InputPage in_{};
   OutputPage page_{};
   PngSink sink_{};
-  void* png_ = nullptr;   // png_structp
-  void* info_ = nullptr;  // png_infop
+  PngEncoder* encoder_ = nullptr;
   std::vector<uint8_t> row_;
   TurnedPage turned_;
   bool turn_ = false;
