@@ -98,6 +98,7 @@ STATUS successful-ok
 STATUS successful-ok-ignored-or-substituted-attributes
 STATUS server-error-busy REPEAT-MATCH
 EXPECT job-id
+DISPLAY job-id
 }
 {
 OPERATION Get-Job-Attributes
@@ -118,17 +119,20 @@ EOF
   sed -n 's/^ *job-state-message ([^)]*) = //p' "$work/jobs/$1.log" | tail -n 1 \
     >"$work/jobs/$1.message"
   state=$(sed -n 's/^ *job-state (enum) = //p' "$work/jobs/$1.log" | tail -n 1)
+  id=$(sed -n 's/^ *job-id (integer) = //p' "$work/jobs/$1.log" | head -n 1)
   if [ -z "$state" ] && grep -q 'RECEIVED: 0 bytes' "$work/jobs/$1.log"; then
     # PAPPL ended a streamed job without answering: look the job up by name.
     by_name "$1" >"$work/jobs/$1.found"
     state=$(sed -n 's/^state=//p' "$work/jobs/$1.found")
+    id=$(sed -n 's/^id=//p' "$work/jobs/$1.found")
     sed -n 's/^message=//p' "$work/jobs/$1.found" >"$work/jobs/$1.message"
   fi
   if [ -z "$state" ]; then
     echo "refused ($(sed -n 's/.*status-code = \([a-z-]*\).*/\1/p' "$work/jobs/$1.log" |
       head -n 1))"
   else
-    echo "$state: $("$png_info" "$work/out/$1.png")"
+    # The printer's file is named after the job's id.
+    echo "$state: $("$png_info" "$work/out/job-${id:-0}.png")"
   fi
 }
 
@@ -145,13 +149,14 @@ ATTR charset attributes-charset utf-8
 ATTR naturalLanguage attributes-natural-language en
 ATTR uri printer-uri \$uri
 ATTR keyword which-jobs all
-ATTR keyword requested-attributes job-name,job-state,job-state-message
+ATTR keyword requested-attributes job-id,job-name,job-state,job-state-message
+DISPLAY job-id
 DISPLAY job-name
 DISPLAY job-state
 DISPLAY job-state-message
 }
 EOF
-    found=$(awk -v name="$1" '/job-name \(/ { mine = ($NF == name) }
+    found=$(awk -v name="$1" '/job-id \(/ { id = $NF } /job-name \(/ { mine = ($NF == name); if (mine) print "id=" id }
       mine && /job-state \(enum\)/ { print "state=" $NF }
       mine && /job-state-message/ { sub(/^ *job-state-message \([^)]*\) = /, ""); print "message=" $0 }' \
       "$work/jobs/$1.jobs")
