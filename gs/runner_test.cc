@@ -2,10 +2,15 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <set>
+#include <sstream>
 #include <string>
 
 #include "tests/support/files.h"
@@ -86,6 +91,50 @@ TEST(GsRunner, SaysWhenGsIsMissing) {
   char message[GS_MESSAGE_SIZE];
   ASSERT_TRUE(describe_gs_run(run, message));
   EXPECT_STREQ(message, "gs was not found");
+}
+
+// Runs the job with a stand-in gs, the shell script `script`, first on PATH.
+GsRun run_stand_in(const std::string& script, Collected* collected) {
+  const std::string dir = ravo_test::scratch_dir() + "/stand-in";
+  mkdir(dir.c_str(), 0755);
+  const std::string gs = dir + "/gs";
+  ravo_test::write_scratch_file("stand-in/gs", "#!/bin/sh\n" + script);
+  chmod(gs.c_str(), 0755);
+  const char* path = std::getenv("PATH");
+  const std::string saved = path != nullptr ? path : "";
+  setenv("PATH", (dir + ":" + saved).c_str(), 1);
+  const GsRun run = run_on("showpage", collected);
+  setenv("PATH", saved.c_str(), 1);
+  return run;
+}
+
+// gs gets the job, its output pipe and standard error, and none of the
+// descriptors the spooler or the server left open.
+TEST(GsRunner, GivesGsNoDescriptorOfItsCaller) {
+  const int null = open("/dev/null", O_RDONLY);
+  const int left_open = dup2(null, 77);
+  close(null);
+  ASSERT_EQ(left_open, 77);
+  const std::string listing = ravo_test::scratch_dir() + "/descriptors";
+  Collected collected;
+  run_stand_in("ls /proc/$$/fd >" + listing + "\n", &collected);
+  close(left_open);
+  std::set<int> descriptors;
+  std::istringstream in(ravo_test::read_file(listing));
+  for (int descriptor = 0; in >> descriptor;) descriptors.insert(descriptor);
+  EXPECT_TRUE(descriptors.contains(2));
+  EXPECT_FALSE(descriptors.contains(77));
+}
+
+// A gs that ignores SIGTERM is killed once its grace after a cancellation
+// is over, so that the job does not hang until it ends by itself.
+TEST(GsRunner, KillsAGsThatIgnoresTheCancellation) {
+  Collected collected;
+  collected.cancel_after = 2;
+  const GsRun run = run_stand_in("trap '' TERM\nexec sleep 10\n", &collected);
+  EXPECT_EQ(run.outcome, GS_CANCELLED);
+  EXPECT_TRUE(WIFSIGNALED(run.wait_status)) << run.wait_status;
+  EXPECT_EQ(WTERMSIG(run.wait_status), SIGKILL);
 }
 
 }  // namespace

@@ -188,5 +188,40 @@ TEST(Pstoravo, PassesOnNothingButThePngAskedFor) {
   }
 }
 
+// A printer connection that goes away or fills up fails the job with the
+// reason, rather than killing the filter with a signal that CUPS reports
+// without one.
+TEST(Pstoravo, SaysWhyWritingToThePrinterFailed) {
+  const struct {
+    const char* label;
+    Output output;
+    std::string output_path;
+    const char* message;
+  } cases[] = {
+      {"the reader gone", Output::CLOSED_PIPE, "",
+       "ERROR: writing to the printer failed (Broken pipe)\n"},
+      {"a full device", Output::FILE, "/dev/full",
+       "ERROR: writing to the printer failed (No space left on device)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::filesystem::remove_all(LOG);
+    mkdir(LOG.c_str(), 0755);
+    const FilterResult got = run_filter({
+        .job = JOB,
+        .output = c.output,
+        .output_path = c.output_path,
+        .search_path = std::string(FAKE_GS_DIR) + ":" + std::getenv("PATH"),
+        .environment = {{"RAVO_FAKE_GS_OUTPUT", "png"},
+                        {"RAVO_FAKE_GS_LOG", LOG},
+                        {"PPD", RAVO_PPD}},
+        .command = {PSTORAVO_PATH, "1", "user", "title", "1", ""},
+        .wrapper = {},
+    });
+    EXPECT_EQ(got.status, 1);
+    EXPECT_NE(got.messages.find(c.message), std::string::npos) << got.messages;
+  }
+}
+
 }  // namespace
 }  // namespace ravo_test
