@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -135,6 +136,69 @@ TEST(GsRunner, KillsAGsThatIgnoresTheCancellation) {
   EXPECT_EQ(run.outcome, GS_CANCELLED);
   EXPECT_TRUE(WIFSIGNALED(run.wait_status)) << run.wait_status;
   EXPECT_EQ(WTERMSIG(run.wait_status), SIGKILL);
+}
+
+// gs's messages go where the caller's own go, for the spooler's log.
+TEST(GsRunner, LeavesGsMessagesOnTheCallersStandardError) {
+  const std::string log = ravo_test::scratch_dir() + "/stderr";
+  const int saved = dup(STDERR_FILENO);
+  const int file = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  dup2(file, STDERR_FILENO);
+  close(file);
+  Collected collected;
+  run_stand_in("echo 'a message from gs' >&2\n", &collected);
+  dup2(saved, STDERR_FILENO);
+  close(saved);
+  EXPECT_EQ(ravo_test::read_file(log), "a message from gs\n");
+}
+
+// A caller that ignores SIGCHLD has gs reaped by the system: the run fails
+// with the reason rather than waiting for ever.
+TEST(GsRunner, SaysWhenGsCannotBeWaitedFor) {
+  struct sigaction ignore {};
+  struct sigaction saved {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGCHLD, &ignore, &saved);
+  Collected collected;
+  const GsRun run = run_on("showpage", &collected);
+  sigaction(SIGCHLD, &saved, nullptr);
+  char message[GS_MESSAGE_SIZE] = "";
+  describe_gs_run(run, message);
+  EXPECT_EQ(run.outcome, GS_FAILED);
+  EXPECT_STREQ(message, "gs could not be waited for (No child processes)");
+}
+
+std::set<int> open_descriptors() {
+  std::set<int> open;
+  for (int descriptor = 0; descriptor < 1024; ++descriptor) {
+    if (fcntl(descriptor, F_GETFD) != -1) open.insert(descriptor);
+  }
+  return open;
+}
+
+// A process short of descriptors, with room for the job alone or for the
+// job and one pipe, cannot start gs, says why, and keeps none open.
+TEST(GsRunner, SaysWhenDescriptorsRunOut) {
+  for (const int room : {1, 3}) {
+    SCOPED_TRACE(room);
+    const std::set<int> before = open_descriptors();
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    rlim_t limit = 0;
+    for (int free = 0; free < room; ++limit) {
+      if (!before.contains(static_cast<int>(limit))) ++free;
+    }
+    const rlimit low = {limit, saved.rlim_max};
+    setrlimit(RLIMIT_NOFILE, &low);
+    Collected collected;
+    const GsRun run = run_on("showpage", &collected);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    char message[GS_MESSAGE_SIZE] = "";
+    describe_gs_run(run, message);
+    EXPECT_EQ(run.outcome, GS_NOT_STARTED);
+    EXPECT_STREQ(message, "gs could not be run (Too many open files)");
+    EXPECT_EQ(open_descriptors(), before);
+  }
 }
 
 }  // namespace
