@@ -176,16 +176,26 @@ std::set<int> open_descriptors() {
   return open;
 }
 
-// A process short of descriptors, with room for the job alone or for the
-// job and one pipe, cannot start gs, says why, and keeps none open.
+// A process short of descriptors, with room for the job alone, for the job
+// and one pipe, or for nothing beyond the job and both pipes, cannot start
+// gs, says why, and keeps none open.
 TEST(GsRunner, SaysWhenDescriptorsRunOut) {
-  for (const int room : {1, 3}) {
-    SCOPED_TRACE(room);
+  const struct {
+    int room;
+    GsOutcome outcome;
+    const char* message;
+  } cases[] = {
+      {1, GS_NOT_STARTED, "gs could not be run (Too many open files)"},
+      {3, GS_NOT_STARTED, "gs could not be run (Too many open files)"},
+      {5, GS_FAILED, "gs exited with status 127"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.room);
     const std::set<int> before = open_descriptors();
     rlimit saved{};
     getrlimit(RLIMIT_NOFILE, &saved);
     rlim_t limit = 0;
-    for (int free = 0; free < room; ++limit) {
+    for (int free = 0; free < c.room; ++limit) {
       if (!before.contains(static_cast<int>(limit))) ++free;
     }
     const rlimit low = {limit, saved.rlim_max};
@@ -195,8 +205,8 @@ TEST(GsRunner, SaysWhenDescriptorsRunOut) {
     setrlimit(RLIMIT_NOFILE, &saved);
     char message[GS_MESSAGE_SIZE] = "";
     describe_gs_run(run, message);
-    EXPECT_EQ(run.outcome, GS_NOT_STARTED);
-    EXPECT_STREQ(message, "gs could not be run (Too many open files)");
+    EXPECT_EQ(run.outcome, c.outcome);
+    EXPECT_STREQ(message, c.message);
     EXPECT_EQ(open_descriptors(), before);
   }
 }
