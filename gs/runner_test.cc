@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,6 +14,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "tests/support/files.h"
 
@@ -209,6 +211,37 @@ TEST(GsRunner, SaysWhenDescriptorsRunOut) {
     EXPECT_STREQ(message, c.message);
     EXPECT_EQ(open_descriptors(), before);
   }
+}
+
+void take_signal(int /*signal*/) {}
+
+// A signal that interrupts the runner while it waits for gs's output does
+// not keep it from reading what comes after. (A runner that spun instead
+// would ask `cancelled` often enough to be cancelled.)
+TEST(GsRunner, GoesOnAfterASignalInterruptsIt) {
+  const auto be32 = [](uint32_t n) {
+    return std::string{static_cast<char>(n >> 24), static_cast<char>(n >> 16),
+                       static_cast<char>(n >> 8), static_cast<char>(n)};
+  };
+  const std::string page = ravo_test::write_scratch_file(
+      "page.png", std::string("\x89PNG\r\n\x1a\n", 8) + be32(13) + "IHDR" + be32(149) + be32(210) +
+                      std::string{8, 0, 0, 0, 0} + "CRC!" + be32(0) + "IENDCRC!");
+  struct sigaction handler {};
+  struct sigaction saved {};
+  handler.sa_handler = take_signal;
+  sigaction(SIGUSR1, &handler, &saved);
+  const pthread_t runner = pthread_self();
+  std::thread interrupter([runner] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    pthread_kill(runner, SIGUSR1);
+  });
+  Collected collected;
+  collected.cancel_after = 10000;
+  const GsRun run = run_stand_in("sleep 1\ncat " + page + "\n", &collected);
+  interrupter.join();
+  sigaction(SIGUSR1, &saved, nullptr);
+  EXPECT_EQ(run.outcome, GS_PRINTED);
+  EXPECT_EQ(run.pages, 1U);
 }
 
 }  // namespace
