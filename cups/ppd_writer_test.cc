@@ -132,4 +132,12 @@ TEST(Ppd, LeavesCopiesToCups) {
   ppdClose(ppd);
 }
 
+// A PPD that could not be written whole is a failure, for the build to stop.
+TEST(Ppd, SaysWhenItCouldNotBeWritten) {
+  FILE* full = std::fopen("/dev/full", "w");
+  ASSERT_NE(full, nullptr);
+  EXPECT_EQ(write_ppd(full, "9.9"), 1);
+  std::fclose(full);
+}
+
 }  // namespace
