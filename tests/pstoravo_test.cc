@@ -223,5 +223,37 @@ TEST(Pstoravo, SaysWhyWritingToThePrinterFailed) {
   }
 }
 
+// The PPD's writer as the build runs it: the PPD on standard output, or a
+// status that stops the build.
+TEST(Ravoppd, WritesThePpdOrFails) {
+  const std::string ravoppd =
+      std::filesystem::path(PSTORAVO_PATH).parent_path().append("ravoppd").string();
+  const struct {
+    const char* label;
+    std::vector<std::string> arguments;
+    std::string output_path;
+    int status;
+    std::string messages;
+    std::string output;  // a line of it
+  } cases[] = {
+      {"a version", {"9.9"}, "", 0, "", "*FileVersion: \"9.9\"\n"},
+      {"no version", {}, "", 2, "usage: ravoppd VERSION\n", ""},
+      {"two versions", {"9.9", "9.10"}, "", 2, "usage: ravoppd VERSION\n", ""},
+      {"a full disk", {"9.9"}, "/dev/full", 1, "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    FilterRun run{.output_path = c.output_path, .command = {ravoppd}, .wrapper = {}};
+    run.command.insert(run.command.end(), c.arguments.begin(), c.arguments.end());
+    const FilterResult got = run_filter(run);
+    EXPECT_EQ(got.status, c.status);
+    EXPECT_EQ(got.messages, c.messages);
+    EXPECT_NE(got.output.find(c.output), std::string::npos);
+    if (c.output.empty() && c.output_path.empty()) {
+      EXPECT_EQ(got.output, "");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ravo_test
