@@ -255,5 +255,37 @@ TEST(Ravoppd, WritesThePpdOrFails) {
   }
 }
 
+// The choices a job prints with are a DEBUG line; choices that cannot be
+// printed are an ERROR, which CUPS shows the user.
+TEST(Pstoravo, SaysWhichChoicesItPrintsWith) {
+  const struct {
+    const char* options;
+    int status;
+    const char* line;
+  } cases[] = {
+      {"", 0, "DEBUG: PageSize=A4 InputSlot=AUTO Resolution=360dpi ColorModel=RGB\n"},
+      {"PageSize=NC", 1,
+       "ERROR: PageSize=NC InputSlot=AUTO Resolution=360dpi ColorModel=RGB cannot be printed: the "
+       "paper source does not take this paper size\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    std::filesystem::remove_all(LOG);
+    mkdir(LOG.c_str(), 0755);
+    const FilterResult got = run_filter({
+        .job = JOB,
+        .search_path = std::string(FAKE_GS_DIR) + ":" + std::getenv("PATH"),
+        .environment = {{"RAVO_FAKE_GS_OUTPUT", "png"},
+                        {"RAVO_FAKE_GS_LOG", LOG},
+                        {"PPD", RAVO_PPD}},
+        .command = {PSTORAVO_PATH, "1", "user", "title", "1", c.options},
+        .wrapper = {},
+    });
+    EXPECT_EQ(got.status, c.status);
+    EXPECT_NE(got.messages.find(c.line), std::string::npos) << got.messages;
+    EXPECT_EQ(got.messages.find("ERROR:") == std::string::npos, c.status == 0) << got.messages;
+  }
+}
+
 }  // namespace
 }  // namespace ravo_test
