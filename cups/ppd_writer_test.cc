@@ -3,6 +3,7 @@
 #include <cups/ppd.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 #include <span>
@@ -11,6 +12,7 @@
 #include "cups/pstoravo.h"
 #include "paper/catalogue.h"
 #include "paper/paper.h"
+#include "paper/size_names.h"
 #include "tests/support/files.h"
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -88,6 +90,54 @@ TEST(ConfForChoices, UsesTheLpdFiltersValidation) {
     EXPECT_EQ(conf.height, c.conf.height);
     EXPECT_EQ(conf.ink, c.conf.ink);
   }
+}
+
+// The PPD as written, opened with libcups.
+ppd_file_t* written_ppd() {
+  const std::string path = ravo_test::scratch_dir() + "/written.ppd";
+  FILE* out = std::fopen(path.c_str(), "w");
+  if (out == nullptr) return nullptr;
+  const int status = write_ppd(out, "9.9");
+  std::fclose(out);
+  return status == 0 ? ppdOpenFile(path.c_str()) : nullptr;
+}
+
+// Applications draw only where the printer prints: each size's imageable
+// area keeps its table row's left and top margins, and lies on the page.
+TEST(Ppd, ImageableAreaKeepsTheMarginsOfTheSizesRow) {
+  ppd_file_t* ppd = written_ppd();
+  ASSERT_NE(ppd, nullptr);
+  const PaperConf* rows[MAX_SIZES];
+  const size_t count = collect_sizes(rows);
+  for (const PaperConf* row : std::span(rows, count)) {
+    SCOPED_TRACE(row->name);
+    const ppd_size_t* size = ppdPageSize(ppd, row->name);
+    ASSERT_NE(size, nullptr);
+    EXPECT_NEAR(size->left * 5, row->left_offset, 0.01);
+    EXPECT_NEAR((size->length - size->top) * 5, row->top_offset, 0.01);
+    EXPECT_NEAR((size->top - size->bottom) * 5,
+                std::min(row->print_height, row->height - row->top_offset), 0.01);
+    EXPECT_NEAR((size->right - size->left) * 5,
+                std::min(row->print_width, row->width - row->left_offset), 0.01);
+  }
+  ppdClose(ppd);
+}
+
+// The filter prints each page once; CUPS makes the copies, whole jobs one
+// after another, so that copies of a document come out collated.
+TEST(Ppd, LeavesCopiesToCups) {
+  ppd_file_t* ppd = written_ppd();
+  ASSERT_NE(ppd, nullptr);
+  EXPECT_EQ(ppd->manual_copies, 1);
+  ppdClose(ppd);
+}
+
+// A PPD that could not be written whole is a failure, for the build to stop.
+TEST(Ppd, SaysWhenItCouldNotBeWritten) {
+  FILE* full = std::fopen("/dev/full", "w");
+  ASSERT_NE(full, nullptr);
+  EXPECT_EQ(write_ppd(full, "9.9"), 1);
+  std::fclose(full);
 }
 
 }  // namespace

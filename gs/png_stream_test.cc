@@ -66,4 +66,28 @@ TEST(PngStream, PassesOnlyWholeImagesOfTheAskedKind) {
   }
 }
 
+// Every one of a chunk type's four bytes must be a letter, either case; the
+// bytes just outside the letters' ranges are not.
+TEST(PngStream, TakesOnlyFourLettersAsAChunkType) {
+  const std::string head = image(40, 30, PNG_RGB).substr(0, 33);
+  const std::string tail = chunk("IEND", "");
+  const struct {
+    const char* type;
+    const char* fault;
+  } cases[] = {
+      {"AZaz", ""},
+      {"zaZA", ""},
+      {"1DAT", "a chunk type that is not four letters"},
+      {"I DT", "a chunk type that is not four letters"},
+      {"IDA1", "a chunk type that is not four letters"},
+      {"@DAT", "a chunk type that is not four letters"},
+      {"I[AT", "a chunk type that is not four letters"},
+      {"ID`T", "a chunk type that is not four letters"},
+      {"IDA{", "a chunk type that is not four letters"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(check(head + chunk(c.type, "data") + tail, 4096), c.fault) << c.type;
+  }
+}
+
 }  // namespace

@@ -3,11 +3,19 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <set>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/files.h"
@@ -304,6 +312,152 @@ TEST(GsRunner, SaysWhenGsIsMissing) {
   char message[GS_MESSAGE_SIZE];
   ASSERT_TRUE(describe_gs_run(run, message));
   EXPECT_STREQ(message, "gs was not found");
+}
+
+// Runs the job with a stand-in gs, the shell script `script`, first on PATH.
+GsRun run_stand_in(const std::string& script, Collected* collected) {
+  const std::string dir = ravo_test::scratch_dir() + "/stand-in";
+  mkdir(dir.c_str(), 0755);
+  const std::string gs = dir + "/gs";
+  ravo_test::write_scratch_file("stand-in/gs", "#!/bin/sh\n" + script);
+  chmod(gs.c_str(), 0755);
+  const char* path = std::getenv("PATH");
+  const std::string saved = path != nullptr ? path : "";
+  setenv("PATH", (dir + ":" + saved).c_str(), 1);
+  const GsRun run = run_on("showpage", collected);
+  setenv("PATH", saved.c_str(), 1);
+  return run;
+}
+
+// gs gets the job, its output pipe and standard error, and none of the
+// descriptors the spooler or the server left open.
+TEST(GsRunner, GivesGsNoDescriptorOfItsCaller) {
+  const int null = open("/dev/null", O_RDONLY);
+  const int left_open = dup2(null, 77);
+  close(null);
+  ASSERT_EQ(left_open, 77);
+  const std::string listing = ravo_test::scratch_dir() + "/descriptors";
+  Collected collected;
+  run_stand_in("ls /proc/$$/fd >" + listing + "\n", &collected);
+  close(left_open);
+  std::set<int> descriptors;
+  std::istringstream in(ravo_test::read_file(listing));
+  for (int descriptor = 0; in >> descriptor;) descriptors.insert(descriptor);
+  EXPECT_TRUE(descriptors.contains(2));
+  EXPECT_FALSE(descriptors.contains(77));
+}
+
+// A gs that ignores SIGTERM is killed once its grace after a cancellation
+// is over, so that the job does not hang until it ends by itself.
+TEST(GsRunner, KillsAGsThatIgnoresTheCancellation) {
+  Collected collected;
+  collected.cancel_after = 2;
+  const GsRun run = run_stand_in("trap '' TERM\nexec sleep 10\n", &collected);
+  EXPECT_EQ(run.outcome, GS_CANCELLED);
+  EXPECT_TRUE(WIFSIGNALED(run.wait_status)) << run.wait_status;
+  EXPECT_EQ(WTERMSIG(run.wait_status), SIGKILL);
+}
+
+// gs's messages go where the caller's own go, for the spooler's log.
+TEST(GsRunner, LeavesGsMessagesOnTheCallersStandardError) {
+  const std::string log = ravo_test::scratch_dir() + "/stderr";
+  const int saved = dup(STDERR_FILENO);
+  const int file = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  dup2(file, STDERR_FILENO);
+  close(file);
+  Collected collected;
+  run_stand_in("echo 'a message from gs' >&2\n", &collected);
+  dup2(saved, STDERR_FILENO);
+  close(saved);
+  EXPECT_EQ(ravo_test::read_file(log), "a message from gs\n");
+}
+
+// A caller that ignores SIGCHLD has gs reaped by the system: the run fails
+// with the reason rather than waiting for ever.
+TEST(GsRunner, SaysWhenGsCannotBeWaitedFor) {
+  struct sigaction ignore {};
+  struct sigaction saved {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGCHLD, &ignore, &saved);
+  Collected collected;
+  const GsRun run = run_on("showpage", &collected);
+  sigaction(SIGCHLD, &saved, nullptr);
+  char message[GS_MESSAGE_SIZE] = "";
+  describe_gs_run(run, message);
+  EXPECT_EQ(run.outcome, GS_FAILED);
+  EXPECT_STREQ(message, "gs could not be waited for (No child processes)");
+}
+
+std::set<int> open_descriptors() {
+  std::set<int> open;
+  for (int descriptor = 0; descriptor < 1024; ++descriptor) {
+    if (fcntl(descriptor, F_GETFD) != -1) open.insert(descriptor);
+  }
+  return open;
+}
+
+// A process short of descriptors, with room for the job alone, for the job
+// and one pipe, or for nothing beyond the job and both pipes, cannot start
+// gs, says why, and keeps none open.
+TEST(GsRunner, SaysWhenDescriptorsRunOut) {
+  const struct {
+    int room;
+    GsOutcome outcome;
+    const char* message;
+  } cases[] = {
+      {1, GS_NOT_STARTED, "gs could not be run (Too many open files)"},
+      {3, GS_NOT_STARTED, "gs could not be run (Too many open files)"},
+      {5, GS_FAILED, "gs exited with status 127"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.room);
+    const std::set<int> before = open_descriptors();
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    rlim_t limit = 0;
+    for (int free = 0; free < c.room; ++limit) {
+      if (!before.contains(static_cast<int>(limit))) ++free;
+    }
+    const rlimit low = {limit, saved.rlim_max};
+    setrlimit(RLIMIT_NOFILE, &low);
+    Collected collected;
+    const GsRun run = run_on("showpage", &collected);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    char message[GS_MESSAGE_SIZE] = "";
+    describe_gs_run(run, message);
+    EXPECT_EQ(run.outcome, c.outcome);
+    EXPECT_STREQ(message, c.message);
+    EXPECT_EQ(open_descriptors(), before);
+  }
+}
+
+void take_signal(int /*signal*/) {}
+
+// A signal that interrupts the runner while it waits for gs's output does
+// not keep it from reading what comes after. (A runner that spun instead
+// would ask `cancelled` often enough to be cancelled.)
+TEST(GsRunner, GoesOnAfterASignalInterruptsIt) {
+  const std::string log = ravo_test::scratch_dir() + "/interrupted";
+  mkdir(log.c_str(), 0755);
+  const std::string fake_gs = std::string(EXAMPLES_DIR) + "/../tests/fake-gs/gs";
+  struct sigaction handler {};
+  struct sigaction saved {};
+  handler.sa_handler = take_signal;
+  sigaction(SIGUSR1, &handler, &saved);
+  const pthread_t runner = pthread_self();
+  std::thread interrupter([runner] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    pthread_kill(runner, SIGUSR1);
+  });
+  Collected collected;
+  collected.cancel_after = 10000;
+  const GsRun run = run_stand_in(
+      "sleep 1\nRAVO_FAKE_GS_OUTPUT=png RAVO_FAKE_GS_LOG=" + log + " exec " + fake_gs + " \"$@\"\n",
+      &collected);
+  interrupter.join();
+  sigaction(SIGUSR1, &saved, nullptr);
+  EXPECT_EQ(run.outcome, GS_PRINTED);
+  EXPECT_EQ(run.pages, 1U);
 }
 
 }  // namespace

@@ -263,5 +263,104 @@ TEST(Pstoravo, PrintsThePixelsGsDrawsIntoPng) {
   }
 }
 
+// A printer connection that goes away or fills up fails the job with the
+// reason, rather than killing the filter with a signal that CUPS reports
+// without one.
+TEST(Pstoravo, SaysWhyWritingToThePrinterFailed) {
+  const struct {
+    const char* label;
+    Output output;
+    std::string output_path;
+    const char* message;
+  } cases[] = {
+      {"the reader gone", Output::CLOSED_PIPE, "",
+       "ERROR: writing to the printer failed (Broken pipe)\n"},
+      {"a full device", Output::FILE, "/dev/full",
+       "ERROR: writing to the printer failed (No space left on device)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::filesystem::remove_all(LOG);
+    mkdir(LOG.c_str(), 0755);
+    const FilterResult got = run_filter({
+        .job = JOB,
+        .output = c.output,
+        .output_path = c.output_path,
+        .search_path = std::string(FAKE_GS_DIR) + ":" + std::getenv("PATH"),
+        .environment = {{"RAVO_FAKE_GS_OUTPUT", "png"},
+                        {"RAVO_FAKE_GS_LOG", LOG},
+                        {"PPD", RAVO_PPD}},
+        .command = {PSTORAVO_PATH, "1", "user", "title", "1", ""},
+        .wrapper = {},
+    });
+    EXPECT_EQ(got.status, 1);
+    EXPECT_NE(got.messages.find(c.message), std::string::npos) << got.messages;
+  }
+}
+
+// The PPD's writer as the build runs it: the PPD on standard output, or a
+// status that stops the build.
+TEST(Ravoppd, WritesThePpdOrFails) {
+  const std::string ravoppd =
+      std::filesystem::path(PSTORAVO_PATH).parent_path().append("ravoppd").string();
+  const struct {
+    const char* label;
+    std::vector<std::string> arguments;
+    std::string output_path;
+    int status;
+    std::string messages;
+    std::string output;  // a line of it
+  } cases[] = {
+      {"a version", {"9.9"}, "", 0, "", "*FileVersion: \"9.9\"\n"},
+      {"no version", {}, "", 2, "usage: ravoppd VERSION\n", ""},
+      {"two versions", {"9.9", "9.10"}, "", 2, "usage: ravoppd VERSION\n", ""},
+      {"a full disk", {"9.9"}, "/dev/full", 1, "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    FilterRun run{.output_path = c.output_path, .command = {ravoppd}, .wrapper = {}};
+    run.command.insert(run.command.end(), c.arguments.begin(), c.arguments.end());
+    const FilterResult got = run_filter(run);
+    EXPECT_EQ(got.status, c.status);
+    EXPECT_EQ(got.messages, c.messages);
+    EXPECT_NE(got.output.find(c.output), std::string::npos);
+    if (c.output.empty() && c.output_path.empty()) {
+      EXPECT_EQ(got.output, "");
+    }
+  }
+}
+
+// The choices a job prints with are a DEBUG line; choices that cannot be
+// printed are an ERROR, which CUPS shows the user.
+TEST(Pstoravo, SaysWhichChoicesItPrintsWith) {
+  const struct {
+    const char* options;
+    int status;
+    const char* line;
+  } cases[] = {
+      {"", 0, "DEBUG: PageSize=A4 InputSlot=AUTO Resolution=360dpi ColorModel=RGB\n"},
+      {"PageSize=NC", 1,
+       "ERROR: PageSize=NC InputSlot=AUTO Resolution=360dpi ColorModel=RGB cannot be printed: the "
+       "paper source does not take this paper size\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    std::filesystem::remove_all(LOG);
+    mkdir(LOG.c_str(), 0755);
+    const FilterResult got = run_filter({
+        .job = JOB,
+        .search_path = std::string(FAKE_GS_DIR) + ":" + std::getenv("PATH"),
+        .environment = {{"RAVO_FAKE_GS_OUTPUT", "png"},
+                        {"RAVO_FAKE_GS_LOG", LOG},
+                        {"PPD", RAVO_PPD}},
+        .command = {PSTORAVO_PATH, "1", "user", "title", "1", c.options},
+        .wrapper = {},
+    });
+    EXPECT_EQ(got.status, c.status);
+    EXPECT_NE(got.messages.find(c.line), std::string::npos) << got.messages;
+    EXPECT_EQ(got.messages.find("ERROR:") == std::string::npos, c.status == 0) << got.messages;
+  }
+}
+
 }  // namespace
 }  // namespace ravo_test
