@@ -39,6 +39,8 @@ const MediaNames& media_names() {
 ipp_t* make_driver_attrs() {
   ipp_t* attrs = ippNew();
   ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+  // No password-protected PDF is opened.
+  ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "document-password-supported", 0);
   const char* overrides[] = {"document-number", "pages"};
   ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "overrides-supported", 2, nullptr,
                 overrides);

@@ -22,17 +22,14 @@ bool job_is_processing(void* context, int id) {
   return other != nullptr && papplJobGetState(other) == IPP_JSTATE_PROCESSING;
 }
 
-// What papplDeviceOpen says when it fails, logged as PAPPL logs it and kept
-// for the job's message.
-struct OpenError {
-  pappl_system_t* system;
-  char text[256];
-};
-
-void note_open_error(const char* message, void* context) {
-  auto* error = static_cast<OpenError*>(context);
+// What the device says when it fails to open or to write, logged as PAPPL
+// logs it and kept for the job's message. The device holds on to it for as
+// long as it is open.
+void note_device_error(const char* message, void* context) {
+  auto* error = static_cast<DeviceError*>(context);
   papplLogDevice(message, error->system);
   papplCopyString(error->text, message, sizeof error->text);
+  error->failed = true;
 }
 
 }  // namespace
@@ -144,15 +141,16 @@ pappl_device_t* DeviceHold::open(char* reason, size_t size) {
   }
   char name[32];
   static_cast<void>(std::snprintf(name, sizeof name, "job-%d", id_));
-  OpenError error{papplPrinterGetSystem(printer), "no reason given"};
+  error_ = DeviceError{papplPrinterGetSystem(printer), false, "no reason given"};
   for (int attempt = 0; attempt < OPEN_ATTEMPTS && device_ == nullptr; ++attempt) {
     if (attempt > 0) std::this_thread::sleep_for(OPEN_PAUSE);
-    device_ = papplDeviceOpen(uri, name, note_open_error, &error);
+    device_ = papplDeviceOpen(uri, name, note_device_error, &error_);
   }
   owned_ = device_ != nullptr;
   if (device_ == nullptr) {
     static_cast<void>(std::snprintf(reason, size, "Unable to open the printer's device %s (%s)",
-                                    uri, error.text));
+                                    uri, error_.text));
   }
+  error_.failed = false;
   return device_;
 }

@@ -74,6 +74,13 @@ void give_up_device(PrinterState& state, int id);
 // found the device free uses the one PAPPL handed it, which a USB printer,
 // taking one connection at a time, needs; one that had to wait, or that runs
 // near a second run, opens a connection of its own under the name "job-ID".
+// The last failure a device reported of the ones ravo opens.
+struct DeviceError {
+  pappl_system_t* system;
+  bool failed;  // since the device was opened
+  char text[256];
+};
+
 class DeviceHold {
  public:
   DeviceHold(pappl_job_t* job, PrinterState& state, pappl_device_t* handed);
@@ -83,6 +90,10 @@ class DeviceHold {
   // The device, once the job has something for it; null when it cannot be
   // opened, with the reason, naming the device's URI, in `reason`.
   pappl_device_t* open(char* reason, size_t size);
+  // What went wrong writing to a device this hold opened, PAPPL's last
+  // flush included; null when nothing did, or for the device PAPPL handed
+  // over, whose failures PAPPL alone hears of.
+  const char* failure() const { return error_.failed ? error_.text : nullptr; }
 
  private:
   PrinterState& state_;
@@ -92,6 +103,7 @@ class DeviceHold {
   bool waited_;
   pappl_device_t* device_ = nullptr;
   bool owned_ = false;
+  DeviceError error_{};
 };
 
 #endif  // RAVO_APP_JOB_CLAIMS_H_

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -20,6 +22,9 @@
 namespace {
 
 constexpr size_t MESSAGE_SIZE = JOB_MESSAGE_SIZE;
+
+// How long gs may take over one document; see set_job_time_limit.
+std::atomic<int> job_time_limit{DEFAULT_JOB_TIME_LIMIT};
 
 PrinterState* printer_state(pappl_job_t* job) {
   pappl_pr_driver_data_t data;
@@ -76,6 +81,17 @@ PageOutlet page_outlet(Outlet& outlet) {
   return PageOutlet{outlet_write, outlet_cancelled, outlet_page_sent, &outlet};
 }
 
+// Says that writing to the printer failed, and why when the device said.
+void describe_printer_failure(const Outlet& outlet, char* message, size_t size) {
+  const char* why = outlet.hold->failure();
+  if (why != nullptr) {
+    static_cast<void>(
+        std::snprintf(message, size, "Unable to send the pages to the printer (%s)", why));
+  } else {
+    papplCopyString(message, "Unable to send the pages to the printer", size);
+  }
+}
+
 // Aborts the job with what made the sender fail; false when nothing did.
 bool abort_for_sender(pappl_job_t* job, const PageSender& sender, const Outlet& outlet) {
   char message[MESSAGE_SIZE];
@@ -86,10 +102,11 @@ bool abort_for_sender(pappl_job_t* job, const PageSender& sender, const Outlet& 
                                       std::strerror(sender.error())));
       break;
     case SendFault::PRINTER_FAILED:
-      static_cast<void>(std::snprintf(message, sizeof message, "%s",
-                                      outlet.open_failure[0] != '\0'
-                                          ? outlet.open_failure
-                                          : "Unable to send the pages to the printer"));
+      if (outlet.open_failure[0] != '\0') {
+        papplCopyString(message, outlet.open_failure, sizeof message);
+      } else {
+        describe_printer_failure(outlet, message, sizeof message);
+      }
       break;
     default:
       return false;
@@ -104,6 +121,14 @@ bool finish_sending(pappl_job_t* job, PageSender& sender, Outlet& outlet, int co
   sender.send_copies(copies);
   if (outlet.device != nullptr) papplDeviceFlush(outlet.device);
   if (abort_for_sender(job, sender, outlet)) return false;
+  // PAPPL's device holds the last bytes until the flush, which says nothing
+  // of how it went but to the device's error callback.
+  if (sender.fault() == SendFault::NONE && outlet.hold->failure() != nullptr) {
+    char message[MESSAGE_SIZE];
+    describe_printer_failure(outlet, message, sizeof message);
+    abort_with(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, message);
+    return false;
+  }
   if (sender.fault() == SendFault::NONE) {
     papplJobSetMessage(job, "Printed %u page%s", sender.pages_sent(),
                        sender.pages_sent() == 1 ? "" : "s");
@@ -129,6 +154,8 @@ struct DocumentRun {
   PageSender* sender;
   Preview* preview;
   const Conf* conf;
+  std::chrono::steady_clock::time_point deadline;
+  bool timed_out = false;
   uint32_t pages = 0;       // whole pages gs has reported
   uint32_t shown_page = 0;  // the page the preview is being shown
 };
@@ -138,7 +165,9 @@ bool document_hold(void* context, const void* data, size_t size) {
 }
 
 bool document_cancelled(void* context) {
-  return papplJobIsCanceled(static_cast<DocumentRun*>(context)->job);
+  auto* run = static_cast<DocumentRun*>(context);
+  if (std::chrono::steady_clock::now() >= run->deadline) run->timed_out = true;
+  return run->timed_out || papplJobIsCanceled(run->job);
 }
 
 void document_rows_seen(void* context, uint32_t page, uint32_t y, const uint8_t* rows,
@@ -199,7 +228,9 @@ bool send_document(pappl_job_t* job, const pappl_pr_options_t& options, const Co
     if (abort_for_sender(job, sender, outlet) || !decoded) return false;
     return finish_sending(job, sender, outlet, options.copies);
   }
-  DocumentRun run{job, &sender, preview, &conf};
+  const int limit = job_time_limit.load();
+  DocumentRun run{job, &sender, preview, &conf,
+                  std::chrono::steady_clock::now() + std::chrono::seconds(limit)};
   const GsJob gs{&conf,
                  true,
                  input,
@@ -210,10 +241,20 @@ bool send_document(pappl_job_t* job, const pappl_pr_options_t& options, const Co
                  page_limit(options.first_page),
                  page_limit(options.last_page),
                  true,
-                 document_rows_seen};
+                 document_rows_seen,
+                 true};
   GsRun outcome{};
   const bool drawn = run_gs_job(gs, &outcome);
   if (run.shown_page > 0) preview_end_page(preview);
+  if (run.timed_out) {
+    char text[MESSAGE_SIZE];
+    static_cast<void>(std::snprintf(text, sizeof text,
+                                    "The job ran longer than the printer's limit of %d seconds "
+                                    "(job-time-limit) and was stopped",
+                                    limit));
+    abort_with(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, text);
+    return false;
+  }
   if (outcome.outcome == GS_CANCELLED || sender.fault() == SendFault::CANCELLED) {
     if (outlet.device != nullptr) papplDeviceFlush(outlet.device);
     return true;
@@ -318,6 +359,10 @@ bool print_document(pappl_job_t* job, pappl_device_t* device, void* /*data*/) {
   const bool printed = print_document_once(job, *state, device);
   settle_claim(*state, id, printed);
   return printed;
+}
+
+void set_job_time_limit(int seconds) {
+  job_time_limit = seconds > 0 ? seconds : DEFAULT_JOB_TIME_LIMIT;
 }
 
 bool print_raw(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/) {

@@ -3,6 +3,7 @@
 #include <pappl/pappl.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -47,6 +48,10 @@ pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/)
   papplSystemAddListeners(system, option(count, options, "listen-hostname"));
   if (const char* hostname = option(count, options, "server-hostname")) {
     papplSystemSetHostName(system, hostname);
+  }
+  if (const char* limit = option(count, options, "job-time-limit")) {
+    const long seconds = std::strtol(limit, nullptr, 10);
+    set_job_time_limit(seconds > 0 && seconds <= INT32_MAX ? static_cast<int>(seconds) : 0);
   }
   guard_administration(system, option(count, options, "auth-service"),
                        option(count, options, "admin-group"));

@@ -88,6 +88,7 @@ struct Page {
   uint32_t y;              // of the first row gathered
   PngEncoder* encoder;
   int held;  // the unnamed file that holds the image until it is whole, or -1
+  bool hold_failed;
 };
 
 // Takes the encoder's bytes: into the holding file, or without one straight
@@ -95,7 +96,9 @@ struct Page {
 bool hold(void* context, const void* data, size_t size) {
   auto* page = static_cast<Page*>(context);
   if (page->held < 0) return page->job->write(page->job->context, data, size);
-  return gs_write_descriptor(&page->held, data, size);
+  if (gs_write_descriptor(&page->held, data, size)) return true;
+  page->hold_failed = true;
+  return false;
 }
 
 // Passes the whole image held on to the job's `write`, and empties the file.
@@ -122,7 +125,7 @@ int open_holding_file() {
 }
 
 bool fail_write(Page* page) {
-  page->run->outcome = GS_WRITE_FAILED;
+  page->run->outcome = page->hold_failed ? GS_HOLD_FAILED : GS_WRITE_FAILED;
   page->run->error = errno;
   return false;
 }
@@ -195,7 +198,7 @@ void pass_on(const GsJob& job, bool checking, int output, pid_t child, GsRun* ru
   page.stride = size_t{page.width} * (page.grey ? 1 : 3);
   const size_t rows = page.stride > 0 ? GATHER_BYTES / page.stride : 0;
   page.gather_capacity = (rows > 0 ? rows : 1) * page.stride;
-  page.held = checking ? -1 : open_holding_file();
+  page.held = checking || job.unheld ? -1 : open_holding_file();
   RawStream stream;
   raw_stream_start(&stream, page.width, page.height, page.grey);
   auto* buffer = static_cast<uint8_t*>(std::malloc(READ_BYTES));
@@ -419,6 +422,10 @@ bool describe_gs_run(const GsRun& run, char* text) {
       break;
     case GS_NO_PAGES:
       std::snprintf(text, GS_MESSAGE_SIZE, "gs rendered no page");
+      break;
+    case GS_HOLD_FAILED:
+      std::snprintf(text, GS_MESSAGE_SIZE, "holding a page in the temporary directory failed (%s)",
+                    std::strerror(run.error));
       break;
     case GS_WRITE_FAILED:
       // Not every printer connection says why.

@@ -20,10 +20,10 @@ struct GsJob {
   bool buffered;     // gs reads its input with buffering ("-_"), else a byte a read
   int input;         // the job, gs's standard input
   // Takes each piece of the PNG images, in order, to the printer; false when
-  // that failed, with errno set. Each image is held in an unnamed file in
-  // $TMPDIR (or /tmp) until it is whole, so only whole images come here;
-  // where no such file can be made, the pieces come as they are encoded, and
-  // a page cut short may leave its start behind.
+  // that failed, with errno set. Unless `unheld`, each image is held in an
+  // unnamed file in $TMPDIR (or /tmp) until it is whole, so only whole
+  // images come here; where no such file can be made, the pieces come as
+  // they are encoded, and a page cut short may leave its start behind.
   bool (*write)(void* context, const void* data, size_t size);
   // Asked at least ten times a second while gs runs; true stops gs with
   // SIGTERM. May be null.
@@ -47,6 +47,9 @@ struct GsJob {
   // back to back; may be null.
   void (*rows_seen)(void* context, uint32_t page, uint32_t y, const uint8_t* rows,
                     uint32_t count) = nullptr;
+  // True when the caller holds the pieces itself until `page_done` says an
+  // image is whole: they then come as they are encoded.
+  bool unheld = false;
 };
 
 // A `write` for GsJob that writes to the descriptor `*context` points to.
@@ -60,6 +63,7 @@ enum GsOutcome {
   GS_BAD_OUTPUT,    // gs wrote something other than the raw pages asked for
   GS_NO_PAGES,      // gs exited 0 and wrote nothing
   GS_WRITE_FAILED,  // writing to `output` failed (`error`)
+  GS_HOLD_FAILED,   // holding an image in $TMPDIR failed (`error`)
 };
 
 // Holds every message of describe_gs_run.
@@ -68,7 +72,7 @@ inline constexpr size_t GS_MESSAGE_SIZE = 160;
 struct GsRun {
   GsOutcome outcome;
   int wait_status;    // of gs, once it has been waited for
-  int error;          // errno, for GS_NOT_STARTED and GS_WRITE_FAILED
+  int error;          // errno, for GS_NOT_STARTED, GS_WRITE_FAILED and GS_HOLD_FAILED
   uint32_t pages;     // whole images passed on
   const char* fault;  // for GS_BAD_OUTPUT: what was wrong with the stream
 };

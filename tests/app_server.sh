@@ -51,10 +51,10 @@ as_nobody() {
 uri=ipp://localhost:8000/ipp/print/jetto
 server_up() { curl -s -o /dev/null --max-time 1 http://localhost:8000/; }
 running() { ps -o stat= -p "$1" | grep -q '^[^Z]'; }
-start_server() {
+start_server() { # [OPTIONS...]
   as_nobody "$app" server -o server-port=8000 -o listen-hostname=localhost \
     -o log-level="$log_level" -o log-file="$work/log/server.log" \
-    -o spool-directory="$work/spool" 2>>"$work/log/stderr" &
+    -o spool-directory="$work/spool" "$@" 2>>"$work/log/stderr" &
   server=$!
   tries=0
   until server_up; do

@@ -227,6 +227,48 @@ start_server
 check "after a restart, a job without options" "completed: 1 x 1488x2104 grey" \
   "$(job after-restart "$in/page.pdf")"
 
+# No password-protected PDF is opened, as IPP Everywhere clients are told.
+check "document-password-supported" 0 "$(request <<EOF | sed -n 's/^ *document-password-supported (integer) = //p'
+OPERATION Get-Printer-Attributes
+ATTR keyword requested-attributes document-password-supported
+DISPLAY document-password-supported
+EOF
+)"
+
+# Faults that are nobody's document's: a printer that takes nothing more, a
+# full temporary directory, and a document that would draw for ever, each
+# stopped with a message naming the real cause.
+stop_server() {
+  as_nobody "$app" shutdown >/dev/null 2>>"$work/log/commands" || true
+  tries=0
+  while running "$server" && [ "$tries" -lt 300 ]; do
+    tries=$((tries + 1))
+    server_up || true
+    sleep 0.1
+  done
+}
+stop_server
+mount -t tmpfs -o size=16k,mode=1777 tmpfs "$work/tmp"
+start_server -o job-time-limit=3
+as_nobody "$app" add -d full -v "file:///dev/full" -m marven_jetto_412_519 \
+  2>>"$work/log/commands" || true
+sleep 1
+while IFS='|' read -r label printer file expected words; do
+  uri=ipp://localhost:8000/ipp/print/$printer
+  name=$(slug "$label")
+  # shellcheck disable=SC2086 # the words are the job's attributes
+  outcome=$(job "$name" "$in/$file" $words)
+  check "$label" "aborted: nothing ($expected)" \
+    "$outcome ($(grep -o "$expected" "$work/jobs/$name.message" || cat "$work/jobs/$name.message"))"
+done <<CASES
+a printer that takes nothing more|full|page.ps|No space left on device|$a6
+a full temporary directory|jetto|page.pdf|temporary directory|res=720
+a document that draws for ever|jetto|endless.ps|job-time-limit|$a6
+CASES
+uri=ipp://localhost:8000/ipp/print/jetto
+check "server running after the faults at the printer" yes \
+  "$(running "$server" && echo yes || echo no)"
+
 [ "$failed" = 0 ] || { grep -E '^[EW] |Job [0-9]+\]' "$work/log/server.log" | tail -n 40
   tail -n 40 "$work/log/stderr"; }
 finish
