@@ -368,7 +368,10 @@ bool feedable_ready_attribute(ipp_attribute_t* attr, const pappl_media_col_t* cu
     if (keywords) {
       const char* value = ippGetString(attr, i, nullptr);
       if (value == nullptr) continue;
+      const pwg_media_t* media = pwgMediaForPWG(value);
       copy_text(col.size_name, sizeof col.size_name, value);
+      col.size_width = media != nullptr ? media->width : 0;
+      col.size_length = media != nullptr ? media->length : 0;
     } else {
       ipp_t* value = ippGetCollection(attr, i);
       if (value == nullptr) continue;

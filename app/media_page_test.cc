@@ -124,6 +124,10 @@ pappl_media_col_t loaded(const char* source, const char* pwg, int margin) {
   std::snprintf(col.source, sizeof col.source, "%s", source);
   std::snprintf(col.size_name, sizeof col.size_name, "%s", pwg);
   col.left_margin = col.right_margin = col.top_margin = col.bottom_margin = margin;
+  if (const pwg_media_t* media = pwgMediaForPWG(pwg)) {
+    col.size_width = media->width;
+    col.size_length = media->length;
+  }
   return col;
 }
 
