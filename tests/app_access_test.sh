@@ -361,17 +361,13 @@ while IFS='|' read -r source text expected; do
   check "media page: $source offers $text" "$expected" "$(offers "$source" "$text")"
 done <<CASES
 main-roll|Name Card (custom_name-card_55x89mm)|yes
-main-roll|Name Card (custom_name-card_55x89mm), borderless|yes
 auto|Name Card (custom_name-card_55x89mm)|no
 auto|A3+ (Super A3) (custom_super-a3_329x483mm)|yes
-auto|Photo Paper (custom_photo_113.6x164.4mm)|yes
 main-roll|Photo Paper (custom_photo_113.6x164.4mm)|no
 auto|Envelope #10 (na_number-10_4.125x9.5in)|yes
 main-roll|Envelope #10 (na_number-10_4.125x9.5in)|no
 auto|Envelope Chou 3 (custom_env-chou3_120x260mm)|yes
 auto|Half Letter (na_invoice_5.5x8.5in)|yes
-auto|A4 (iso_a4_210x297mm), borderless|yes
-auto|A3 (iso_a3_297x420mm), borderless|no
 CASES
 
 # The size names of the media-col-ready values of SOURCE, as Get-Printer-
