@@ -157,6 +157,11 @@ bool load_form(pappl_client_t* client, pappl_printer_t* printer, char* message,
   return loaded;
 }
 
+bool is_loaded(const ReadyChoice& choice, const pappl_media_col_t& loaded) {
+  return std::strcmp(choice.pwg, loaded.size_name) == 0 &&
+         choice.borderless == is_borderless(loaded);
+}
+
 // The form: for each source, a choice of what it can hold, the loaded media
 // chosen. Loaded media the source cannot hold stand first, and unsendable,
 // so that saving other sources keeps them.
@@ -173,10 +178,7 @@ void show_sources(pappl_client_t* client, const pappl_pr_driver_data_t& data) {
     papplClientHTMLPrintf(client, "              <tr><th>%s (%s):</th><td><select name=\"%s\">",
                           source_label(source), source, source);
     bool offered = false;
-    for (size_t c = 0; c < count; ++c) {
-      offered = offered || (std::strcmp(choices[c].pwg, loaded.size_name) == 0 &&
-                            choices[c].borderless == is_borderless(loaded));
-    }
+    for (size_t c = 0; c < count; ++c) offered = offered || is_loaded(choices[c], loaded);
     if (!offered) {
       papplClientHTMLPrintf(client, "<option value=\"\" selected disabled>%s</option>",
                             loaded.size_name[0] != '\0' ? loaded.size_name : "Nothing loaded");
@@ -184,11 +186,9 @@ void show_sources(pappl_client_t* client, const pappl_pr_driver_data_t& data) {
     for (size_t c = 0; c < count; ++c) {
       char value[sizeof loaded.size_name + sizeof BORDERLESS_SUFFIX];
       format_ready_choice(choices[c], value, sizeof value);
-      const bool selected = std::strcmp(choices[c].pwg, loaded.size_name) == 0 &&
-                            choices[c].borderless == is_borderless(loaded);
       papplClientHTMLPrintf(client, "<option value=\"%s\"%s>%s (%s)%s</option>", value,
-                            selected ? " selected" : "", choices[c].text, choices[c].pwg,
-                            choices[c].borderless ? ", borderless" : "");
+                            is_loaded(choices[c], loaded) ? " selected" : "", choices[c].text,
+                            choices[c].pwg, choices[c].borderless ? ", borderless" : "");
     }
     papplClientHTMLPuts(client, "</select></td></tr>\n");
   }
