@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "app/media_page.h"
+
 namespace {
 
 // What the guard needs while the server runs, fixed before it starts.
@@ -124,6 +126,7 @@ http_status_t authorize(pappl_client_t* client, const char* /*group*/, gid_t /*g
     papplLogClient(client, PAPPL_LOGLEVEL_INFO,
                    "Refused: administration over the network needs an auth-service.");
   }
+  if (status == HTTP_STATUS_CONTINUE) refuse_unfeedable_ready_media(client);
   return status;
 }
 

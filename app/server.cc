@@ -11,6 +11,7 @@
 #include "app/driver.h"
 #include "app/face.h"
 #include "app/jobs.h"
+#include "app/media_page.h"
 
 #ifndef RAVO_VERSION
 #define RAVO_VERSION "0"
@@ -55,6 +56,7 @@ pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/)
   }
   guard_administration(system, option(count, options, "auth-service"),
                        option(count, options, "admin-group"));
+  install_media_page(system);
   papplSystemSetFooterHTML(system, FOOTER);
   papplSystemSetPrinterDrivers(system, 1, drivers, autoadd_driver, nullptr, setup_driver, nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", print_document, nullptr);

@@ -274,6 +274,7 @@ done <<CASES
 defaults page|GET|/jetto/printing|401|401|403|200
 defaults form|POST|/jetto/printing|401|401|403|200
 media page|GET|/jetto/media|401|401|403|200
+media form without its session|POST|/jetto/media|401|401|403|400
 configuration page|GET|/jetto/config|401|401|403|200
 delete page|GET|/jetto/delete|401|401|403|200
 jobs page|GET|/jetto/jobs|401|401|403|200
@@ -341,6 +342,116 @@ check "local socket: root" 200 "$(socket_page root)"
 check "local socket: lpadmin member" 200 "$(socket_page ravoadmin)"
 check "local socket: other user" 000 "$(socket_page ravouser)"
 check "local socket: nobody" 000 "$(socket_page nobody)"
+
+echo "# root's server: the media page and the ready media, as an administrator over loopback"
+admin=ravoadmin:admin-secret
+media_url=http://127.0.0.1:8000/jetto/media
+# The media page (ravo's once the server has replaced PAPPL's).
+media_html() {
+  curl -s --max-time 20 -u "$admin" "$media_url" || true
+}
+tries=0
+until media_html | grep -q 'select name="main-roll"' || [ "$tries" -ge 100 ]; do
+  tries=$((tries + 1))
+  sleep 0.1
+done
+html=$(media_html)
+# Whether the select of SOURCE offers TEXT, exactly as an option.
+offers() { # SOURCE TEXT
+  if echo "$html" | grep "select name=\"$1\"" | grep -qF ">$2</option>"; then echo yes; else echo no; fi
+}
+while IFS='|' read -r source text expected; do
+  check "media page: $source offers $text" "$expected" "$(offers "$source" "$text")"
+done <<CASES
+main-roll|Name Card (custom_name-card_55x89mm)|yes
+auto|Name Card (custom_name-card_55x89mm)|no
+auto|A3+ (Super A3) (custom_super-a3_329x483mm)|yes
+main-roll|Photo Paper (custom_photo_113.6x164.4mm)|no
+auto|Envelope #10 (na_number-10_4.125x9.5in)|yes
+main-roll|Envelope #10 (na_number-10_4.125x9.5in)|no
+auto|Envelope Chou 3 (custom_env-chou3_120x260mm)|yes
+auto|Half Letter (na_invoice_5.5x8.5in)|yes
+CASES
+
+# The size names of the media-col-ready values of SOURCE, as Get-Printer-
+# Attributes reports them.
+ready_sizes() { # SOURCE
+  ipptool -T 20 -t "ipp://127.0.0.1:8000/ipp/print/jetto" /dev/stdin 2>&1 <<'EOF' |
+{
+OPERATION Get-Printer-Attributes
+GROUP operation-attributes-tag
+ATTR charset attributes-charset utf-8
+ATTR naturalLanguage attributes-natural-language en
+ATTR uri printer-uri $uri
+ATTR keyword requested-attributes media-col-ready
+STATUS successful-ok
+DISPLAY media-col-ready
+}
+EOF
+    grep -o "media-size-name=[^ ]* media-source=$1[ }]" | sed 's/^media-size-name=//; s/ .*//' |
+    sort -u | tr '\n' ' ' | sed 's/ $//'
+}
+# Posts the media form with the page's session token and FIELDS, and says
+# the HTTP status and whether the answer names the refusal.
+media_form() { # FIELDS
+  token=$(media_html | sed -n 's/.*name="session" value="\([^"]*\)".*/\1/p' | head -n 1)
+  code=$(curl -s -o "$work/jobs/media.html" -w '%{http_code}' --max-time 20 -u "$admin" \
+    -d "session=$token&$1" "$media_url" || true)
+  if grep -q 'cannot be fed' "$work/jobs/media.html"; then echo "$code refused"; else echo "$code taken"; fi
+}
+while IFS='|' read -r label fields expected roll sheets; do
+  check "media form: $label" "$expected" "$(media_form "$fields")"
+  check "media form: $label: the roll holds" "$roll" "$(ready_sizes main-roll)"
+  check "media form: $label: the sheet feeder holds" "$sheets" "$(ready_sizes auto)"
+done <<CASES
+Envelope #10 in the roll|main-roll=na_number-10_4.125x9.5in|400 refused|iso_a4_210x297mm|iso_a4_210x297mm
+Name Card in the sheet feeder|auto=custom_name-card_55x89mm|400 refused|iso_a4_210x297mm|iso_a4_210x297mm
+A3 borderless in the sheet feeder|auto=iso_a3_297x420mm+borderless|400 refused|iso_a4_210x297mm|iso_a4_210x297mm
+Name Card borderless in the roll|main-roll=custom_name-card_55x89mm+borderless|200 taken|custom_name-card_55x89mm|iso_a4_210x297mm
+Envelope #10 in the sheet feeder|auto=na_number-10_4.125x9.5in|200 taken|custom_name-card_55x89mm|na_number-10_4.125x9.5in
+both at once, one refused|auto=iso_a4_210x297mm&main-roll=custom_photo_113.6x164.4mm|400 refused|custom_name-card_55x89mm|na_number-10_4.125x9.5in
+CASES
+check "media page: the roll's loaded size is chosen" yes \
+  "$(media_html | grep 'select name="main-roll"' |
+    grep -qF '<option value="custom_name-card_55x89mm borderless" selected>' && echo yes || echo no)"
+
+# Set-Printer-Attributes with ready media: value N loads source N (auto,
+# then main-roll) unless a media-col-ready value names its source.
+set_ready() { # ATTRIBUTE-LINE
+  cat >"$work/jobs/ready.test" <<EOF
+{
+OPERATION Set-Printer-Attributes
+GROUP operation-attributes-tag
+ATTR charset attributes-charset utf-8
+ATTR naturalLanguage attributes-natural-language en
+ATTR uri printer-uri \$uri
+GROUP printer-attributes-tag
+$1
+STATUS successful-ok
+}
+EOF
+  out=$(ipptool -T 20 -t "ipp://$admin@127.0.0.1:8000/ipp/print/jetto" "$work/jobs/ready.test" \
+    2>&1 || true)
+  if echo "$out" | grep -q '\[PASS\]$'; then
+    echo successful-ok
+  else
+    status=$(echo "$out" | sed -n 's/.*status-code = \([a-z-]*\).*/\1/p' | head -n 1)
+    echo "${status:-$(echo "$out" | tail -n 1)}"
+  fi
+}
+refused=client-error-attributes-or-values-not-supported
+while IFS='|' read -r label attribute expected roll sheets; do
+  check "Set-Printer-Attributes: $label" "$expected" "$(set_ready "$attribute")"
+  check "Set-Printer-Attributes: $label: the roll holds" "$roll" "$(ready_sizes main-roll)"
+  check "Set-Printer-Attributes: $label: the sheet feeder holds" "$sheets" "$(ready_sizes auto)"
+done <<CASES
+media-ready, Envelope #10 in the roll|ATTR keyword media-ready iso_a4_210x297mm,na_number-10_4.125x9.5in|$refused|custom_name-card_55x89mm|na_number-10_4.125x9.5in
+media-col-ready, Envelope #10 in the roll|ATTR collection media-col-ready {MEMBER keyword media-size-name na_number-10_4.125x9.5in MEMBER keyword media-source main-roll}|$refused|custom_name-card_55x89mm|na_number-10_4.125x9.5in
+media-col-ready, a size nobody knows|ATTR collection media-col-ready {MEMBER keyword media-size-name no-such-size MEMBER keyword media-source auto}|$refused|custom_name-card_55x89mm|na_number-10_4.125x9.5in
+media-ready, Legal in the roll loaded borderless|ATTR keyword media-ready iso_a4_210x297mm,na_legal_8.5x14in|$refused|custom_name-card_55x89mm|na_number-10_4.125x9.5in
+media-ready, A3+ and Postcard|ATTR keyword media-ready custom_super-a3_329x483mm,jpn_hagaki_100x148mm|successful-ok|jpn_hagaki_100x148mm|custom_super-a3_329x483mm
+CASES
+check "server running after the refused ready media" yes "$(running "$server" && echo yes || echo no)"
 
 check "LAN: Delete-Printer, no credentials" client-error-not-authenticated "$(operation "$lan" - Delete-Printer)"
 check "LAN: Delete-Printer, lpadmin member" successful-ok \
