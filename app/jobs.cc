@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -56,6 +57,7 @@ struct Outlet {
   bool raster;  // PAPPL counts the pages of a raster job's first copy itself
   pappl_device_t* device = nullptr;
   char open_failure[MESSAGE_SIZE] = "";
+  int write_error = 0;  // errno of the write that failed, when it said
 };
 
 bool outlet_write(void* context, const void* data, size_t size) {
@@ -65,7 +67,10 @@ bool outlet_write(void* context, const void* data, size_t size) {
     outlet->device = outlet->hold->open(outlet->open_failure, sizeof outlet->open_failure);
     if (outlet->device == nullptr) return false;
   }
-  return papplDeviceWrite(outlet->device, data, size) == static_cast<ssize_t>(size);
+  errno = 0;
+  if (papplDeviceWrite(outlet->device, data, size) == static_cast<ssize_t>(size)) return true;
+  outlet->write_error = errno;
+  return false;
 }
 
 bool outlet_cancelled(void* context) {
@@ -84,6 +89,7 @@ PageOutlet page_outlet(Outlet& outlet) {
 // Says that writing to the printer failed, and why when the device said.
 void describe_printer_failure(const Outlet& outlet, char* message, size_t size) {
   const char* why = outlet.hold->failure();
+  if (why == nullptr && outlet.write_error != 0) why = std::strerror(outlet.write_error);
   if (why != nullptr) {
     static_cast<void>(
         std::snprintf(message, size, "Unable to send the pages to the printer (%s)", why));

@@ -248,6 +248,7 @@ stop_server() {
   done
 }
 stop_server
+rm -f "$work"/out/*  # the jobs' numbers may start again
 mount -t tmpfs -o size=16k,mode=1777 tmpfs "$work/tmp"
 start_server -o job-time-limit=3
 as_nobody "$app" add -d full -v "file:///dev/full" -m marven_jetto_412_519 \
