@@ -1,12 +1,19 @@
 #include "app/server.h"
 
 #include <pappl/pappl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "app/driver.h"
 #include "app/jobs.h"
+#include "app/watchdog.h"
 
 #ifndef RAVO_VERSION
 #define RAVO_VERSION "0"
@@ -28,6 +35,120 @@ pappl_loglevel_t log_level(const char* name) {
     if (std::strcmp(name, LEVELS[level]) == 0) return static_cast<pappl_loglevel_t>(level);
   }
   return PAPPL_LOGLEVEL_UNSPEC;
+}
+
+// The program's name, which names its state file.
+const char* program_name = "ravo-printer-app";
+char state_file[1024];
+
+// Where PAPPL's main loop would keep the state for this user: the same file,
+// so that the printers of a server that ran before are kept.
+void find_state_file(char* name, size_t size) {
+  const char* home = std::getenv("HOME");
+  const char* config_home = std::getenv("XDG_CONFIG_HOME");
+  name[0] = '\0';
+  if (getuid() == 0) {
+    if (mkdir("/var/lib", 0755) == 0 || errno == EEXIST) {
+      static_cast<void>(std::snprintf(name, size, "/var/lib/%s.state", program_name));
+    }
+  } else if (config_home != nullptr) {
+    if (access(config_home, X_OK) == 0) {
+      static_cast<void>(std::snprintf(name, size, "%s/%s.state", config_home, program_name));
+    }
+  } else if (home != nullptr) {
+    const int length = std::snprintf(name, size, "%s/.config", home);
+    const auto used = static_cast<size_t>(length);
+    if (length > 0 && used < size && (mkdir(name, 0777) == 0 || errno == EEXIST)) {
+      static_cast<void>(std::snprintf(name + used, size - used, "/%s.state", program_name));
+    } else {
+      name[0] = '\0';
+    }
+  }
+  if (name[0] == '\0') {
+    static_cast<void>(std::snprintf(name, size, "%s/%s%d.state", papplGetTempDir(), program_name,
+                                    static_cast<int>(getuid())));
+  }
+}
+
+// The local socket that PAPPL's main loop listens on, which the watchdog
+// probes.
+void find_local_socket(char* name, size_t size) {
+  const auto user = static_cast<int>(getuid());
+  if (user == 0) {
+    static_cast<void>(std::snprintf(name, size, "/run/%s.sock", program_name));
+  } else {
+    static_cast<void>(
+        std::snprintf(name, size, "%s/%s%d.sock", papplGetTempDir(), program_name, user));
+  }
+}
+
+// One save: the printers' ids, and how far down them the locks are held.
+struct Save {
+  pappl_system_t* system;
+  const char* file;
+  std::vector<int> printer_ids;
+  bool saved;
+};
+
+struct Holding {
+  Save* save;
+  size_t index;
+  bool entered;
+};
+
+void hold_printers_from(Save& save, size_t index);
+
+// Called with the printer's lock held, for its first job only.
+void holding_printer(pappl_job_t* /*job*/, void* data) {
+  auto& holding = *static_cast<Holding*>(data);
+  holding.entered = true;
+  hold_printers_from(*holding.save, holding.index + 1);
+}
+
+// Takes the lock of each printer from `index` on, nested, then saves. PAPPL
+// holds a printer's lock while it hands out its first job; a printer with no
+// job has none that a client could be aborting, and is passed by.
+void hold_printers_from(Save& save, size_t index) {
+  if (index == save.printer_ids.size()) {
+    save.saved = papplSystemSaveState(save.system, save.file);
+    return;
+  }
+  pappl_printer_t* printer =
+      papplSystemFindPrinter(save.system, nullptr, save.printer_ids[index], nullptr);
+  Holding holding{&save, index, false};
+  if (printer != nullptr) papplPrinterIterateAllJobs(printer, holding_printer, &holding, 1, 1);
+  if (!holding.entered) hold_printers_from(save, index + 1);
+}
+
+void note_printer(pappl_printer_t* printer, void* data) {
+  static_cast<std::vector<int>*>(data)->push_back(papplPrinterGetID(printer));
+}
+
+// PAPPL 1.3.1 saves its state holding the system's lock while it waits for
+// each printer's; a client thread that aborts a streamed raster job holds the
+// printer's lock while it waits for the system's, and the two would wait for
+// each other for ever. So the state is saved only while this thread already
+// holds every busy printer's lock, taken before the system's as the client
+// threads take them.
+bool save_state(pappl_system_t* system, void* data) {
+  Save save{system, static_cast<const char*>(data), {}, false};
+  papplSystemIteratePrinters(system, note_printer, &save.printer_ids);
+  hold_printers_from(save, 0);
+  return save.saved;
+}
+
+// PAPPL 1.3.1 aborts a streamed raster job that arrives while another job
+// prints, and its abort takes the system's lock while holding the printer's,
+// against the order of the main loop, which holds the system's while it
+// cleans out old jobs: the whole server then froze. A printer that holds one
+// job at a time answers such a job busy before it exists, and the client
+// sends it again; nothing is aborted. PAPPL announces a new printer while it
+// holds the printer's lock, so the limit is set from a thread of its own.
+void on_event(pappl_system_t* /*system*/, pappl_printer_t* printer, pappl_job_t* /*job*/,
+              pappl_event_t event, void* /*data*/) {
+  if ((event & PAPPL_EVENT_PRINTER_CREATED) != 0 && printer != nullptr) {
+    std::thread([printer] { papplPrinterSetMaxActiveJobs(printer, 1); }).detach();
+  }
 }
 
 // The server's system object, from the standard server options.
@@ -54,12 +175,23 @@ pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/)
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", print_document, nullptr);
   papplSystemAddMIMEFilter(system, "application/postscript", "image/pwg-raster", print_document,
                            nullptr);
+  papplSystemSetEventCallback(system, on_event, nullptr);
+  find_state_file(state_file, sizeof state_file);
+  papplSystemLoadState(system, state_file);
+  papplSystemSetSaveCallback(system, save_state, state_file);
+  char local_socket[1024];
+  find_local_socket(local_socket, sizeof local_socket);
+  start_watchdog(local_socket);
   return system;
 }
 
 }  // namespace
 
 int run_printer_app(int argc, char** argv) {
+  if (argc > 0) {
+    const char* slash = std::strrchr(argv[0], '/');
+    program_name = slash != nullptr ? slash + 1 : argv[0];
+  }
   return papplMainloop(argc, argv, RAVO_VERSION, FOOTER, 1, drivers, autoadd_driver, setup_driver,
                        nullptr, nullptr, create_system, nullptr, nullptr);
 }
