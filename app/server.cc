@@ -1,6 +1,7 @@
 #include "app/server.h"
 
 #include <pappl/pappl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,8 @@
 #endif
 
 namespace {
+
+constexpr size_t THREAD_STACK = size_t{64} << 20;
 
 constexpr char FOOTER[] =
     "ravo-printer-app " RAVO_VERSION ": driverless printing for the Marven Jetto 412_519";
@@ -188,6 +191,16 @@ pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/)
 }  // namespace
 
 int run_printer_app(int argc, char** argv) {
+  // libcups reads each nested collection of a request by recursion, on the
+  // stack of the client's thread; the stacks of PAPPL's threads are made
+  // large enough for any request short of several megabytes.
+  pthread_attr_t threads;
+  if (pthread_attr_init(&threads) == 0) {
+    if (pthread_attr_setstacksize(&threads, THREAD_STACK) == 0) {
+      static_cast<void>(pthread_setattr_default_np(&threads));
+    }
+    pthread_attr_destroy(&threads);
+  }
   if (argc > 0) {
     const char* slash = std::strrchr(argv[0], '/');
     program_name = slash != nullptr ? slash + 1 : argv[0];

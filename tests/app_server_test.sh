@@ -209,6 +209,49 @@ while [ "$round" -le "$rounds" ]; do
   round=$((round + 1))
 done
 
+# Requests that nest collections deep, which libcups parses by recursion on
+# the stack of the client's thread: the server must outlive each.
+byte() { printf "\\$(printf %03o "$1")"; }
+ipp_attr() { # TAG NAME VALUE
+  byte "$1"; byte 0; byte ${#2}; printf %s "$2"; byte 0; byte ${#3}; printf %s "$3"
+}
+# Writes FILE COUNT times over, by doubling.
+repeat() { # FILE COUNT
+  cp "$1" "$work/twice"
+  count=$2
+  while [ "$count" -gt 0 ]; do
+    [ $((count % 2)) = 0 ] || cat "$work/twice"
+    cat "$work/twice" "$work/twice" >"$work/twice.next"
+    mv "$work/twice.next" "$work/twice"
+    count=$((count / 2))
+  done
+}
+{ ipp_attr 74 "" media-size; ipp_attr 52 "" ""; } >"$work/level-open"
+ipp_attr 55 "" "" >"$work/level-close"
+nested_request() { # DEPTH
+  byte 2; byte 0; byte 0; byte 2; byte 0; byte 0; byte 0; byte 1; byte 1
+  ipp_attr 71 attributes-charset utf-8
+  ipp_attr 72 attributes-natural-language en
+  ipp_attr 69 printer-uri "$uri"
+  byte 2
+  ipp_attr 52 media-col ""
+  repeat "$work/level-open" "$1"
+  repeat "$work/level-close" $(($1 + 1))
+  byte 3
+}
+while read -r depth; do
+  nested_request "$depth" >"$work/nested"
+  curl -s -o /dev/null --max-time 30 -H 'Content-Type: application/ipp' \
+    --data-binary @"$work/nested" http://localhost:8000/ipp/print/jetto || true
+  check "media-col nested $depth deep ($(wc -c <"$work/nested") bytes): server running" yes \
+    "$(running "$server" && server_up 10 && echo yes || echo no)"
+  running "$server" || start_server
+done <<CASES
+100
+8000
+50000
+CASES
+
 [ "$failed" = 0 ] || { grep -E '^[EW] |Job [0-9]+\]' "$work/log/server.log" | tail -n 40
   tail -n 40 "$work/log/stderr"; }
 finish
