@@ -1,7 +1,10 @@
 #include "app/server.h"
 
+#include <netdb.h>
+#include <netinet/in.h>
 #include <pappl/pappl.h>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -154,10 +157,55 @@ void on_event(pappl_system_t* /*system*/, pappl_printer_t* printer, pappl_job_t*
   }
 }
 
+// Whether the server can listen on every address of `host` (every address
+// when it is null or "*") at `port`; if not, says which address cannot and
+// why on standard error. PAPPL would go on with whichever addresses it could
+// bind, or none, and say so only in its log.
+bool can_listen(const char* host, long port) {
+  if (host != nullptr && host[0] == '/') return true;  // a local socket
+  if (host != nullptr && (std::strcmp(host, "*") == 0 || host[0] == '\0')) host = nullptr;
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE;
+  char service[16];
+  static_cast<void>(std::snprintf(service, sizeof service, "%ld", port));
+  addrinfo* addresses = nullptr;
+  const int looked_up = getaddrinfo(host, service, &hints, &addresses);
+  if (looked_up != 0) {
+    static_cast<void>(std::fprintf(stderr, "%s: cannot listen on %s port %ld: %s\n", program_name,
+                                   host != nullptr ? host : "*", port, gai_strerror(looked_up)));
+    return false;
+  }
+  bool all = true;
+  for (const addrinfo* address = addresses; address != nullptr; address = address->ai_next) {
+    const int fd = socket(address->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) continue;  // a family this machine lacks
+    const int on = 1;
+    static_cast<void>(setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on));
+    if (address->ai_family == AF_INET6) {
+      static_cast<void>(setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on));
+    }
+    if (bind(fd, address->ai_addr, address->ai_addrlen) != 0 &&
+        !(errno == EADDRNOTAVAIL && address->ai_family == AF_INET6)) {
+      const int error = errno;
+      char name[NI_MAXHOST] = "?";
+      static_cast<void>(getnameinfo(address->ai_addr, address->ai_addrlen, name, sizeof name,
+                                    nullptr, 0, NI_NUMERICHOST));
+      static_cast<void>(std::fprintf(stderr, "%s: cannot listen on %s port %ld: %s\n", program_name,
+                                     name, port, std::strerror(error)));
+      all = false;
+    }
+    close(fd);
+  }
+  freeaddrinfo(addresses);
+  return all;
+}
+
 // The server's system object, from the standard server options.
 pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/) {
   const char* port_text = option(count, options, "server-port");
   const long port = port_text != nullptr ? std::strtol(port_text, nullptr, 10) : 0;
+  if (port != 0 && !can_listen(option(count, options, "listen-hostname"), port)) return nullptr;
   pappl_system_t* system = papplSystemCreate(
       PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
           PAPPL_SOPTIONS_WEB_SECURITY,

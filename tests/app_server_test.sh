@@ -252,6 +252,20 @@ done <<CASES
 50000
 CASES
 
+# A server that cannot listen on its port exits at once and says so.
+while IFS='|' read -r label port; do
+  status=0
+  as_nobody "$(command -v timeout)" 20 "$app" server -o server-port="$port" -o listen-hostname=localhost \
+    -o log-file="$work/log/second.log" -o spool-directory="$work/spool" \
+    >/dev/null 2>"$work/second.err" || status=$?
+  said=$(grep -c "port $port" "$work/second.err" || true)
+  check "$label: exit status, message naming the port" "failed, 1" \
+    "$([ "$status" != 0 ] && [ "$status" != 124 ] && echo failed || echo "status $status"), $said"
+done <<CASES
+a port in use|8000
+a port for root only|80
+CASES
+
 [ "$failed" = 0 ] || { grep -E '^[EW] |Job [0-9]+\]' "$work/log/server.log" | tail -n 40
   tail -n 40 "$work/log/stderr"; }
 finish
