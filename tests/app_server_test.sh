@@ -5,15 +5,17 @@
 # parser; no DNS-SD daemon; ports it cannot listen on; devices it cannot open;
 # a restart after kill -9; printers added while it runs; unknown formats.
 #
-# Usage: app_server_test.sh APP PNG-INFO EXAMPLES-DIR [ROUNDS]
+# Usage: app_server_test.sh APP PNG-INFO EXAMPLES-DIR [ROUNDS [NOTIFY-LISTEN]]
 # The server runs as nobody in private mount, network and process namespaces,
-# as in app_test.sh. ROUNDS (5 unless given) is how many load rounds run.
+# as in app_test.sh. ROUNDS (5 unless given) is how many load rounds run;
+# NOTIFY-LISTEN, a stand-in for systemd's notify socket, checks the watchdog.
 # Exits 77 (skipped) when the program is not built or the namespaces cannot
 # be made, unless CI=true.
 set -eu
 
-usage="usage: app_server_test.sh APP PNG-INFO EXAMPLES-DIR [ROUNDS]"
+usage="usage: app_server_test.sh APP PNG-INFO EXAMPLES-DIR [ROUNDS [NOTIFY-LISTEN]]"
 app=${1:?$usage} png_info=${2:?$usage} examples=${3:?$usage} rounds=${4:-5}
+notify_listen=${5:-}
 
 unavailable() {
   echo "app server test: $*" >&2
@@ -33,7 +35,7 @@ if [ "${RAVO_APP_INSIDE:-}" != 1 ]; then
   trap 'rm -rf "$work"' EXIT
   RAVO_APP_INSIDE=1 RAVO_APP_WORK=$work unshare --mount --net --pid --fork --mount-proc \
     --propagation private sh "$0" "$(realpath "$app")" "$(realpath "$png_info")" \
-    "$(realpath "$examples")" "$rounds"
+    "$(realpath "$examples")" "$rounds" "${notify_listen:+$(realpath "$notify_listen")}"
   exit $?
 fi
 
@@ -73,7 +75,7 @@ start_server() {
 }
 # Ends the server and waits until it is gone.
 stop_server() {
-  kill "$server" 2>/dev/null || true
+  pkill -P "$server" 2>/dev/null || kill "$server" 2>/dev/null || true
   tries=0
   while running "$server" && [ "$tries" -lt 300 ]; do  # a connection wakes its loop
     tries=$((tries + 1))
@@ -265,6 +267,24 @@ done <<CASES
 a port in use|8000
 a port for root only|80
 CASES
+
+# Under systemd: READY=1 once the server answers, then WATCHDOG=1 while it
+# goes on answering.
+if [ -n "$notify_listen" ]; then
+  stop_server
+  install -d -o 65534 -g 65534 "$work/notify"
+  as_nobody "$notify_listen" "$work/notify/socket" 3 20 >"$work/notify/got" &
+  listener=$!
+  tries=0
+  while [ ! -S "$work/notify/socket" ] && [ "$tries" -lt 50 ]; do tries=$((tries + 1)); sleep 0.1; done
+  as_nobody "$(command -v env)" NOTIFY_SOCKET="$work/notify/socket" WATCHDOG_USEC=2000000 "$app" server \
+    -o server-port=8000 -o listen-hostname=localhost -o log-file="$work/log/server.log" \
+    -o spool-directory="$work/spool" 2>>"$work/log/stderr" &
+  server=$!
+  wait "$listener" || true
+  check "systemd told: ready, then the watchdog pinged" "READY=1 WATCHDOG=1 WATCHDOG=1" \
+    "$(tr '\n' ' ' <"$work/notify/got" | sed 's/ $//')"
+fi
 
 [ "$failed" = 0 ] || { grep -E '^[EW] |Job [0-9]+\]' "$work/log/server.log" | tail -n 40
   tail -n 40 "$work/log/stderr"; }
