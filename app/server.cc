@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -201,6 +202,66 @@ bool can_listen(const char* host, long port) {
   return all;
 }
 
+// PAPPL registers its device schemes when a device is first listed or
+// opened, and keeps the first registration of each scheme.
+extern "C" {
+void _papplDeviceAddFileScheme();  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+void _papplDeviceAddNetworkSchemes();  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+void _papplDeviceAddUSBScheme();  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+}
+
+constexpr char NO_DNSSD[] = "DNS-SD is unavailable: no DNS-SD daemon is running";
+
+// Whether the DNS-SD daemon answers on its socket.
+bool dnssd_daemon_running() {
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  static_cast<void>(
+      std::snprintf(address.sun_path, sizeof address.sun_path, "%s", "/run/avahi-daemon/socket"));
+  // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
+  const bool running =
+      connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return running;
+}
+
+bool list_no_dnssd(pappl_device_cb_t /*cb*/, void* /*data*/, pappl_deverror_cb_t error,
+                   void* error_data) {
+  if (error != nullptr) error(NO_DNSSD, error_data);
+  return false;
+}
+
+bool open_no_dnssd(pappl_device_t* device, const char* /*uri*/, const char* /*name*/) {
+  papplDeviceError(device, "%s.", NO_DNSSD);
+  return false;
+}
+
+void close_no_dnssd(pappl_device_t* /*device*/) {}
+
+ssize_t read_no_dnssd(pappl_device_t* /*device*/, void* /*buffer*/, size_t /*bytes*/) { return -1; }
+
+ssize_t write_no_dnssd(pappl_device_t* /*device*/, const void* /*buffer*/, size_t /*bytes*/) {
+  return -1;
+}
+
+pappl_preason_t status_no_dnssd(pappl_device_t* /*device*/) { return PAPPL_PREASON_OFFLINE; }
+
+// With no DNS-SD daemon, PAPPL 1.3.1 has no DNS-SD client, and listing
+// DNS-SD devices aborts the program in the DNS-SD library. Then the dnssd
+// scheme is one that says DNS-SD is unavailable, registered before PAPPL's
+// own schemes; the others are PAPPL's.
+void register_device_schemes() {
+  if (!dnssd_daemon_running()) {
+    papplDeviceAddScheme("dnssd", PAPPL_DEVTYPE_DNS_SD, list_no_dnssd, open_no_dnssd,
+                         close_no_dnssd, read_no_dnssd, write_no_dnssd, status_no_dnssd, nullptr);
+  }
+  _papplDeviceAddFileScheme();
+  _papplDeviceAddNetworkSchemes();
+  _papplDeviceAddUSBScheme();
+}
+
 // The server's system object, from the standard server options.
 pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/) {
   const char* port_text = option(count, options, "server-port");
@@ -242,6 +303,7 @@ int run_printer_app(int argc, char** argv) {
   // libcups reads each nested collection of a request by recursion, on the
   // stack of the client's thread; the stacks of PAPPL's threads are made
   // large enough for any request short of several megabytes.
+  register_device_schemes();
   pthread_attr_t threads;
   if (pthread_attr_init(&threads) == 0) {
     if (pthread_attr_setstacksize(&threads, THREAD_STACK) == 0) {

@@ -254,6 +254,17 @@ done <<CASES
 50000
 CASES
 
+# No DNS-SD daemon runs in here: listing devices says so and lists the rest,
+# in the sub-command and on the server's page for adding a printer.
+status=0
+as_nobody "$app" devices >"$work/devices.out" 2>"$work/devices.err" || status=$?
+check "devices without DNS-SD: exit status, what it says" "0, 1" \
+  "$status, $(cat "$work/devices.out" "$work/devices.err" | grep -c 'DNS-SD is unavailable' || true)"
+curl -s -o /dev/null --max-time 60 http://localhost:8000/addprinter || true
+check "the page for adding a printer without DNS-SD: server running" yes \
+  "$(running "$server" && server_up 10 && echo yes || echo no)"
+running "$server" || start_server
+
 # A server that cannot listen on its port exits at once and says so.
 while IFS='|' read -r label port; do
   status=0
