@@ -118,7 +118,8 @@ bool notify_address(const char* name, sockaddr_un* address, socklen_t* length) {
   address->sun_family = AF_UNIX;
   std::memcpy(address->sun_path, name, size);
   if (name[0] == '@') address->sun_path[0] = '\0';
-  *length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + size + (name[0] == '/'));
+  const size_t terminator = name[0] == '/' ? 1 : 0;  // an abstract name has none
+  *length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + size + terminator);
   return true;
 }
 
