@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -142,6 +144,57 @@ bool save_state(pappl_system_t* system, void* data) {
   papplSystemIteratePrinters(system, note_printer, &save.printer_ids);
   hold_printers_from(save, 0);
   return save.saved;
+}
+
+// A job that was printing when the server was killed is loaded from the state
+// as printing, with nothing to print it, for good: it is queued again instead,
+// to print from the start.
+void requeue_interrupted_jobs(const char* file) {
+  FILE* in = std::fopen(file, "r");
+  if (in == nullptr) return;
+  std::string text;
+  char buffer[4096];
+  for (size_t got = 0; (got = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+    text.append(buffer, got);
+  static_cast<void>(std::fclose(in));
+  bool changed = false;
+  for (size_t line = 0; line < text.size();) {
+    size_t end = text.find('\n', line);
+    if (end == std::string::npos) end = text.size();
+    if (text.compare(line, 4, "Job ") == 0) {
+      const size_t state = text.find(" state=5", line);
+      const size_t after = state + 8;
+      if (state < end && (after == end || text[after] == ' ')) {
+        text[after - 1] = '3';
+        changed = true;
+      }
+    }
+    line = end + 1;
+  }
+  if (!changed) return;
+  const std::string temporary = std::string(file) + ".requeued";
+  FILE* out = std::fopen(temporary.c_str(), "w");
+  if (out == nullptr) return;
+  const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+  if (std::fclose(out) == 0 && written) {
+    static_cast<void>(std::rename(temporary.c_str(), file));
+  } else {
+    static_cast<void>(std::remove(temporary.c_str()));
+  }
+}
+
+// Jobs loaded from the state wait for a new job to start them; they are
+// started as soon as the server runs, unless their printer was stopped.
+void start_loaded_jobs(pappl_printer_t* printer, void* /*data*/) {
+  if (papplPrinterGetNumberOfActiveJobs(printer) > 0 &&
+      papplPrinterGetState(printer) != IPP_PSTATE_STOPPED) {
+    papplPrinterResume(printer);
+  }
+}
+
+bool start_loaded_jobs_once(pappl_system_t* system, void* /*data*/) {
+  papplSystemIteratePrinters(system, start_loaded_jobs, nullptr);
+  return false;
 }
 
 // PAPPL 1.3.1 aborts a streamed raster job that arrives while another job
@@ -289,7 +342,9 @@ pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/)
                            nullptr);
   papplSystemSetEventCallback(system, on_event, nullptr);
   find_state_file(state_file, sizeof state_file);
+  requeue_interrupted_jobs(state_file);
   papplSystemLoadState(system, state_file);
+  papplSystemAddTimerCallback(system, time(nullptr), 0, start_loaded_jobs_once, nullptr);
   papplSystemSetSaveCallback(system, save_state, state_file);
   char local_socket[1024];
   find_local_socket(local_socket, sizeof local_socket);

@@ -279,6 +279,31 @@ a port in use|8000
 a port for root only|80
 CASES
 
+# A job killed with the server: after the restart it prints from the start,
+# without a new job to set it off. gs is slowed so that the kill finds it
+# before it has written anything.
+printf '#!/bin/sh\n%s 3\nexec %s "$@"\n' "$(command -v sleep)" "$(command -v gs)" >"$work/slow-gs"
+chmod 755 "$work/slow-gs"
+rm -f "$work/bin/gs"
+ln -s "$work/slow-gs" "$work/bin/gs"
+job interrupted "$in/page.ps" >/dev/null &
+client=$!
+tries=0
+until pgrep -f slow-gs >/dev/null || [ "$tries" -ge 100 ]; do tries=$((tries + 1)); sleep 0.1; done
+pkill -KILL -P "$server" || true
+wait "$client" || true
+rm -f "$work/bin/gs"
+ln -s "$(command -v gs)" "$work/bin/gs"
+start_server
+printed="1 x 744x1049 colour"
+tries=0
+while [ "$("$png_info" "$work/out/interrupted.png")" != "$printed" ] && [ "$tries" -lt 60 ]; do
+  tries=$((tries + 1))
+  sleep 1
+done
+check "a job killed with the server prints after a restart, with no new job" "$printed" \
+  "$("$png_info" "$work/out/interrupted.png")"
+
 # Under systemd: READY=1 once the server answers, then WATCHDOG=1 while it
 # goes on answering.
 if [ -n "$notify_listen" ]; then
