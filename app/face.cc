@@ -74,13 +74,6 @@ constexpr char USAGE[] =
     "Its web page is then http://localhost:8631/ ; the printer's page shows the\n"
     "last job as the printer received it. See ravo-printer-app(1).\n";
 
-// The state file named on the server's command line.
-std::string state_file;
-
-bool save_state(pappl_system_t* system, void* /*data*/) {
-  return papplSystemSaveState(system, state_file.c_str());
-}
-
 }  // namespace
 
 void print_usage(void* /*data*/) { static_cast<void>(std::fputs(USAGE, stdout)); }
@@ -98,16 +91,10 @@ void prepare_state_home() {
   }
 }
 
-void dress_system(pappl_system_t* system, int count, cups_option_t* options) {
+void dress_system(pappl_system_t* system) {
   papplSystemAddResourceData(system, "/favicon.png", "image/png", ICON_128, ICON_128_SIZE);
   papplSystemAddResourceData(system, "/navicon.png", "image/png", ICON_48, ICON_48_SIZE);
   papplSystemAddLink(system, APP_NAME, "/", PAPPL_LOPTIONS_NAVIGATION);
-  if (const char* file = cupsGetOption("state-file", count, options)) {
-    // PAPPL then leaves the state to the program.
-    state_file = file;
-    papplSystemLoadState(system, state_file.c_str());
-    papplSystemSetSaveCallback(system, save_state, nullptr);
-  }
 }
 
 void set_printer_icons(pappl_pr_driver_data_t* data) {

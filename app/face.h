@@ -14,9 +14,8 @@ void print_usage(void* data);
 // Before papplMainloop: makes $XDG_CONFIG_HOME when it is set but missing.
 void prepare_state_home();
 
-// In the system callback: the pages' icons and header, and `-o
-// state-file=FILE`, which keeps the printers and their defaults in FILE.
-void dress_system(pappl_system_t* system, int count, cups_option_t* options);
+// In the system callback: the pages' icons and header.
+void dress_system(pappl_system_t* system);
 
 // In the driver callback: the printer's icons.
 void set_printer_icons(pappl_pr_driver_data_t* data);

@@ -1,5 +1,6 @@
 // The Printer Application's server: the system object made from the standard
-// server options, and the main loop that runs the program's sub-commands.
+// server options, its state saved without freezing the server, and the main
+// loop that runs the program's sub-commands.
 
 #ifndef RAVO_APP_SERVER_H_
 #define RAVO_APP_SERVER_H_
