@@ -152,13 +152,17 @@ print_job() { # FILE FORMAT OPTIONS...
 }
 
 # The thumbnails the last job's page shows, as "WIDTHxHEIGHT KIND" lines,
-# each fetched as the browser would and decoded.
+# each fetched as the browser would and decoded; " blank" follows one so
+# small that it can only be a white page (a white A4 thumbnail takes some
+# 1.5 KiB, the test page's about 6 KiB, or 3 KiB in grey on A6).
 shown() {
   dom "$base/jetto/preview" "$work/preview.html" || { echo "no page"; return; }
   grep -o 'src="/jetto/preview.png?[^"]*"' "$work/preview.html" | sed 's/^src="//; s/"$//; s/&amp;/\&/g' |
     while read -r path; do
       curl -s -o "$work/thumb.png" "$base$path"
-      "$png_info" "$work/thumb.png" | sed "s/^1 x //"
+      blank=""
+      [ "$(wc -c <"$work/thumb.png")" -gt 2048 ] || blank=" blank"
+      echo "$("$png_info" "$work/thumb.png" | sed "s/^1 x //")$blank"
     done
 }
 
