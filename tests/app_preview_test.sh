@@ -225,7 +225,7 @@ done <<EOF
 /|-|<span class="active">ravo Printer Application</span>
 /jetto/|-|Last Job
 /jetto/preview|-|href="/">ravo Printer Application</a>
-/jetto/media|$admin|<h1 class="title">Media</h1>
+/jetto/media|$admin|>Media</h1>
 /jetto/media|$admin|<select
 /jetto/printing|$admin|print-color-mode
 EOF
