@@ -77,18 +77,24 @@ ipp_t* make_driver_attrs() {
   return attrs;
 }
 
-// PAPPL lists "auto" among the sources itself, after the driver's: the sheet
-// feeder, which the app calls "auto", is left out of them, and only the roll
-// is named. The default is A4 from the feeder.
+// The ready media, one for each source: the sheet feeder, which the app
+// calls "auto", and the roll. PAPPL 1.3.1 adds "auto" to
+// media-source-supported after the driver's sources whatever they are, so it
+// is listed twice; leaving it out of the driver's would leave the sheet
+// feeder without ready media. The default is the defaults' size from the
+// feeder.
 void fill_ready_media(pappl_pr_driver_data_t* data) {
-  data->num_source = 1;
-  data->source[0] = SOURCE_ROLL;
-  fill_media_col(*call_paper_conf(table_source(SOURCE_ROLL, false), DEFAULTS.size), SOURCE_ROLL,
-                 false, &data->media_ready[0]);
-  papplCopyString(data->media_ready[0].type, MEDIA_TYPE, sizeof data->media_ready[0].type);
-  fill_media_col(*call_paper_conf(table_source(SOURCE_AUTO, false), DEFAULTS.size), SOURCE_AUTO,
-                 false, &data->media_default);
-  papplCopyString(data->media_default.type, MEDIA_TYPE, sizeof data->media_default.type);
+  const char* sources[] = {SOURCE_AUTO, SOURCE_ROLL};
+  data->num_source = 0;
+  for (const char* source : sources) {
+    const int index = data->num_source++;
+    data->source[index] = source;
+    fill_media_col(*call_paper_conf(table_source(source, false), DEFAULTS.size), source, false,
+                   &data->media_ready[index]);
+    papplCopyString(data->media_ready[index].type, MEDIA_TYPE,
+                    sizeof data->media_ready[index].type);
+  }
+  data->media_default = data->media_ready[0];
 }
 
 void identify(pappl_printer_t* printer, pappl_identify_actions_t /*actions*/, const char* message) {

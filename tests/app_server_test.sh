@@ -132,6 +132,7 @@ FILE \$filename
 STATUS successful-ok
 STATUS server-error-busy REPEAT-MATCH
 EXPECT job-id
+DISPLAY job-id
 }
 {
 OPERATION Get-Job-Attributes
@@ -153,7 +154,9 @@ EOF
     status=$(sed -n 's/.*status-code = \([a-z-]*\).*/\1/p' "$work/jobs/$name.log" | head -n 1)
     echo "refused (${status:-no answer})"
   else
-    echo "$state: $("$png_info" "$work/out/$name.png")"
+    # The printer's file is named after the job's id.
+    id=$(sed -n 's/^ *job-id (integer) = //p' "$work/jobs/$name.log" | head -n 1)
+    echo "$state: $("$png_info" "$work/out/job-${id:-0}.png")"
   fi
 }
 
@@ -164,8 +167,11 @@ render() {
 }
 cp "$examples/testpage.ps" "$in/page.ps"
 ps2pdf "$in/page.ps" "$in/page.pdf"
-render -sDEVICE=pwgraster -r180 -g744x1049 -sOutputFile="$in/page.pwg"
-render -sDEVICE=urf -r180 -g744x1049 -sOutputFile="$in/page.urf"
+# The raster is 8-bit sRGB, which the printer takes, not gs's 1-bit default.
+render -sDEVICE=pwgraster -dcupsColorSpace=19 -dcupsBitsPerColor=8 -r180 -g744x1049 \
+  -sOutputFile="$in/page.pwg"
+render -sDEVICE=urf -dcupsColorSpace=19 -dcupsBitsPerColor=8 -r180 -g744x1049 \
+  -sOutputFile="$in/page.urf"
 render -sDEVICE=jpeg -r40 -sOutputFile="$in/page.jpg"
 render -sDEVICE=png16m -r40 -sOutputFile="$in/page.png"
 
@@ -292,17 +298,19 @@ tries=0
 until pgrep -f slow-gs >/dev/null || [ "$tries" -ge 100 ]; do tries=$((tries + 1)); sleep 0.1; done
 pkill -KILL -P "$server" || true
 wait "$client" || true
+interrupted=$work/out/job-$(sed -n 's/^ *job-id (integer) = //p' "$work/jobs/interrupted.log" |
+  head -n 1).png
 rm -f "$work/bin/gs"
 ln -s "$(command -v gs)" "$work/bin/gs"
 start_server
 printed="1 x 744x1049 colour"
 tries=0
-while [ "$("$png_info" "$work/out/interrupted.png")" != "$printed" ] && [ "$tries" -lt 60 ]; do
+while [ "$("$png_info" "$interrupted")" != "$printed" ] && [ "$tries" -lt 60 ]; do
   tries=$((tries + 1))
   sleep 1
 done
 check "a job killed with the server prints after a restart, with no new job" "$printed" \
-  "$("$png_info" "$work/out/interrupted.png")"
+  "$("$png_info" "$interrupted")"
 
 # Under systemd: READY=1 once the server answers, then WATCHDOG=1 while it
 # goes on answering.

@@ -165,20 +165,21 @@ CASES
 # on past each).
 suite=$work/ipptool
 mkdir "$suite"
-cp /usr/share/cups/ipptool/ipp-1.1.test /usr/share/cups/ipptool/ipp-2.0.test "$suite/"
 # The printer takes one job at a time, answering server-error-busy to a job
 # that comes while another prints, and a client tries again, as IPP has
 # clients do; the suite's jobs do so too.
-awk '!inside && /^\{/ { inside = 1; block = "" }
-  inside { block = block $0 "\n"; depth += gsub(/\{/, "{") - gsub(/\}/, "}")
-    if (depth == 0) { inside = 0
-      if (block ~ /OPERATION (Create-Job|Print-Job)/) {
-        at = index(block, "OPERATION"); end = at + index(substr(block, at), "\n")
-        block = substr(block, 1, end - 1) "STATUS server-error-busy REPEAT-MATCH\n" \
-          "REPEAT-LIMIT 600\nDELAY \"0,0.2\"\n" substr(block, end) }
-      if (block !~ /raster-samples-/ || block ~ /samples-180dpi/) printf "%s", block }
-    next }
-  { print }' /usr/share/cups/ipptool/ipp-everywhere.test >"$suite/ipp-everywhere.test"
+for test in ipp-1.1 ipp-2.0 ipp-everywhere; do
+  awk '!inside && /^\{/ { inside = 1; block = "" }
+    inside { block = block $0 "\n"; depth += gsub(/\{/, "{") - gsub(/\}/, "}")
+      if (depth == 0) { inside = 0
+        if (block ~ /OPERATION (Create-Job|Print-Job)/) {
+          at = index(block, "OPERATION"); end = at + index(substr(block, at), "\n")
+          block = substr(block, 1, end - 1) "STATUS server-error-busy REPEAT-MATCH\n" \
+            "REPEAT-LIMIT 600\nDELAY \"0,0.2\"\n" substr(block, end) }
+        if (block !~ /raster-samples-/ || block ~ /samples-180dpi/) printf "%s", block }
+      next }
+  { print }' "/usr/share/cups/ipptool/$test.test" >"$suite/$test.test"
+done
 for document in document-a4 document-letter; do
   ln -s "$in/page.pdf" "$suite/$document.pdf"
   ln -s "$in/page.ps" "$suite/$document.ps"
