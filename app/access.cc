@@ -3,7 +3,6 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <grp.h>
-#include <pthread.h>
 #include <pwd.h>
 #include <security/pam_appl.h>
 #include <sys/stat.h>
@@ -12,10 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "app/media_page.h"
+#include "app/printer_pages.h"
 
 namespace {
 
@@ -160,9 +158,7 @@ bool narrow_socket(pappl_system_t* system, void* /*data*/) {
 // release jobs and make the printer the default, and asks nobody's
 // authorisation for them. Each printer's page is replaced, once PAPPL has made
 // it, by one that asks for an administrator before any form and then lets
-// PAPPL's page do the rest. PAPPL keeps the first page made for a path and
-// calls timers under the system's lock, so a short thread of its own
-// replaces the page.
+// PAPPL's page do the rest.
 using PrinterPage = void (*)(pappl_client_t* client, pappl_printer_t* printer);
 PrinterPage pappl_printer_page = nullptr;
 
@@ -171,61 +167,6 @@ bool guarded_printer_page(pappl_client_t* client, void* data) {
     return true;
   }
   pappl_printer_page(client, static_cast<pappl_printer_t*>(data));
-  return true;
-}
-
-struct PrinterPath {
-  pappl_system_t* system;
-  pappl_printer_t* printer;
-  int id;
-  std::string path;
-};
-
-// The printers whose page is replaced, as the timer last saw them. Only the
-// main loop's thread touches it.
-std::vector<PrinterPath>& guarded_printers() {
-  static std::vector<PrinterPath> printers;
-  return printers;
-}
-
-void* replace_printer_page(void* data) {
-  const auto* printer = static_cast<const PrinterPath*>(data);
-  papplSystemRemoveResource(printer->system, printer->path.c_str());
-  papplSystemAddResourceCallback(printer->system, printer->path.c_str(), "text/html",
-                                 guarded_printer_page, printer->printer);
-  delete printer;
-  return nullptr;
-}
-
-void collect_printer(pappl_printer_t* printer, void* data) {
-  char path[256];
-  papplPrinterGetPath(printer, nullptr, path, sizeof path);
-  static_cast<std::vector<PrinterPath>*>(data)->push_back(
-      {nullptr, printer, papplPrinterGetID(printer), std::string(path) + "/"});
-}
-
-bool guard_printer_pages(pappl_system_t* system, void* /*data*/) {
-  std::vector<PrinterPath> printers;
-  papplSystemIteratePrinters(system, collect_printer, &printers);
-  const std::vector<PrinterPath>& guarded = guarded_printers();
-  for (PrinterPath& printer : printers) {
-    bool done = false;
-    for (const PrinterPath& seen : guarded) {
-      done = done || (seen.printer == printer.printer && seen.id == printer.id &&
-                      seen.path == printer.path);
-    }
-    if (done) continue;
-    printer.system = system;
-    pthread_t thread;
-    auto* job = new PrinterPath(printer);
-    if (pthread_create(&thread, nullptr, replace_printer_page, job) != 0) {
-      delete job;
-      printer.printer = nullptr;  // try again next time
-      continue;
-    }
-    pthread_detach(thread);
-  }
-  guarded_printers() = printers;
   return true;
 }
 
@@ -368,7 +309,7 @@ void guard_administration(pappl_system_t* system, const char* auth_service,
   papplSystemAddTimerCallback(system, 1, 0, narrow_socket, nullptr);
   pappl_printer_page = reinterpret_cast<PrinterPage>(dlsym(RTLD_DEFAULT, "_papplPrinterWebHome"));
   if (pappl_printer_page != nullptr) {
-    papplSystemAddTimerCallback(system, 0, 1, guard_printer_pages, nullptr);
+    replace_printer_pages(system, nullptr, guarded_printer_page);
   } else {
     papplLog(system, PAPPL_LOGLEVEL_WARN,
              "This PAPPL has no printer page to guard: its forms stay open to all.");

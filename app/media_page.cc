@@ -1,13 +1,10 @@
 #include "app/media_page.h"
 
-#include <pthread.h>
-
 #include <cstdio>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "app/media.h"
+#include "app/printer_pages.h"
 #include "paper/paper.h"
 #include "paper/size_names.h"
 
@@ -33,10 +30,6 @@ const char* source_label(const char* ipp_source) {
   return ipp_source;
 }
 
-void copy_text(char* to, size_t size, const char* from) {
-  static_cast<void>(std::snprintf(to, size, "%s", from != nullptr ? from : ""));
-}
-
 bool add_choice(const PaperConf& row, bool borderless, ReadyChoice* choices, size_t capacity,
                 size_t* count) {
   const SizeName* name = find_size_name(row.name);
@@ -52,6 +45,13 @@ bool has_keyword(const PaperConf* table, const char* keyword) {
   return false;
 }
 
+// The attribute's first value as text; "" for one that holds none, such as
+// an integer where a keyword belongs.
+const char* text_of(ipp_attribute_t* attribute) {
+  const char* text = ippGetString(attribute, 0, nullptr);
+  return text != nullptr ? text : "";
+}
+
 // Turns a media-col-ready value into the media it loads, the way PAPPL
 // reads it: over what the slot holds now, the size by name or by its
 // dimensions.
@@ -60,13 +60,13 @@ pappl_media_col_t apply_media_col(ipp_t* value, pappl_media_col_t col) {
   ipp_attribute_t* width = ippFindAttribute(value, "media-size/x-dimension", IPP_TAG_INTEGER);
   ipp_attribute_t* length = ippFindAttribute(value, "media-size/y-dimension", IPP_TAG_INTEGER);
   if (size_name != nullptr) {
-    copy_text(col.size_name, sizeof col.size_name, ippGetString(size_name, 0, nullptr));
+    papplCopyString(col.size_name, text_of(size_name), sizeof col.size_name);
     const pwg_media_t* media = pwgMediaForPWG(col.size_name);
     col.size_width = media != nullptr ? media->width : 0;
     col.size_length = media != nullptr ? media->length : 0;
   } else if (width != nullptr && length != nullptr) {
     const pwg_media_t* media = pwgMediaForSize(ippGetInteger(width, 0), ippGetInteger(length, 0));
-    copy_text(col.size_name, sizeof col.size_name, media != nullptr ? media->pwg : "");
+    papplCopyString(col.size_name, media != nullptr ? media->pwg : "", sizeof col.size_name);
     col.size_width = ippGetInteger(width, 0);
     col.size_length = ippGetInteger(length, 0);
   }
@@ -83,7 +83,7 @@ pappl_media_col_t apply_media_col(ipp_t* value, pappl_media_col_t col) {
     }
   }
   if (ipp_attribute_t* source = ippFindAttribute(value, "media-source", IPP_TAG_ZERO)) {
-    copy_text(col.source, sizeof col.source, ippGetString(source, 0, nullptr));
+    papplCopyString(col.source, text_of(source), sizeof col.source);
   }
   return col;
 }
@@ -125,15 +125,15 @@ bool load_choices(pappl_printer_t* printer, const pappl_pr_driver_data_t& data, 
     if (!ready_media_for(data.source[i], pwg, borderless, &col, message, message_size)) {
       return false;
     }
-    copy_text(col.type, sizeof col.type,
-              ready[slot].type[0] != '\0' ? ready[slot].type : data.type[0]);
+    papplCopyString(col.type, ready[slot].type[0] != '\0' ? ready[slot].type : data.type[0],
+                    sizeof col.type);
     ready[slot] = col;
   }
   if (!papplPrinterSetReadyMedia(printer, data.num_source, ready)) {
-    copy_text(message, message_size, "The printer did not take these media.");
+    papplCopyString(message, "The printer did not take these media.", message_size);
     return false;
   }
-  copy_text(message, message_size, "Changes saved.");
+  papplCopyString(message, "Changes saved.", message_size);
   return true;
 }
 
@@ -147,9 +147,9 @@ bool load_form(pappl_client_t* client, pappl_printer_t* printer, char* message,
   const int count = papplClientGetForm(client, &form);
   bool loaded = false;
   if (count == 0) {
-    copy_text(message, message_size, "Invalid form data.");
+    papplCopyString(message, "Invalid form data.", message_size);
   } else if (!papplClientIsValidForm(client, count, form)) {
-    copy_text(message, message_size, "Invalid form submission.");
+    papplCopyString(message, "Invalid form submission.", message_size);
   } else {
     loaded = load_choices(printer, data, count, form, message, message_size);
   }
@@ -247,64 +247,6 @@ bool media_page(pappl_client_t* client, void* data) {
   return true;
 }
 
-// PAPPL makes each printer's media page when it makes the printer and keeps
-// the first page made for a path; timers run under the system's lock, which
-// replacing a page takes, so a short thread replaces it.
-struct PrinterPath {
-  pappl_system_t* system;
-  pappl_printer_t* printer;
-  int id;
-  std::string path;
-};
-
-// The printers whose page is replaced, as the timer last saw them. Only the
-// main loop's thread touches it.
-std::vector<PrinterPath>& replaced_printers() {
-  static std::vector<PrinterPath> printers;
-  return printers;
-}
-
-void* replace_media_page(void* data) {
-  const auto* printer = static_cast<const PrinterPath*>(data);
-  papplSystemRemoveResource(printer->system, printer->path.c_str());
-  papplSystemAddResourceCallback(printer->system, printer->path.c_str(), "text/html", media_page,
-                                 printer->printer);
-  delete printer;
-  return nullptr;
-}
-
-void collect_printer(pappl_printer_t* printer, void* data) {
-  char path[256];
-  papplPrinterGetPath(printer, "media", path, sizeof path);
-  static_cast<std::vector<PrinterPath>*>(data)->push_back(
-      {nullptr, printer, papplPrinterGetID(printer), path});
-}
-
-bool replace_media_pages(pappl_system_t* system, void* /*data*/) {
-  std::vector<PrinterPath> printers;
-  papplSystemIteratePrinters(system, collect_printer, &printers);
-  const std::vector<PrinterPath>& replaced = replaced_printers();
-  for (PrinterPath& printer : printers) {
-    bool done = false;
-    for (const PrinterPath& seen : replaced) {
-      done = done || (seen.printer == printer.printer && seen.id == printer.id &&
-                      seen.path == printer.path);
-    }
-    if (done) continue;
-    printer.system = system;
-    pthread_t thread;
-    auto* job = new PrinterPath(printer);
-    if (pthread_create(&thread, nullptr, replace_media_page, job) != 0) {
-      delete job;
-      printer.printer = nullptr;  // try again next time
-      continue;
-    }
-    pthread_detach(thread);
-  }
-  replaced_printers() = printers;
-  return true;
-}
-
 }  // namespace
 
 size_t ready_choices(const char* ipp_source, ReadyChoice* choices, size_t capacity) {
@@ -349,8 +291,8 @@ bool ready_media_for(const char* ipp_source, const char* pwg, bool borderless,
   const PaperConf* row = table != nullptr ? find_pwg_size(table, pwg) : nullptr;
   if (row != nullptr && fill_media_col(*row, ipp_source, borderless, col)) return true;
   pappl_media_col_t wanted{};
-  copy_text(wanted.size_name, sizeof wanted.size_name, pwg);
-  copy_text(wanted.source, sizeof wanted.source, ipp_source);
+  papplCopyString(wanted.size_name, pwg, sizeof wanted.size_name);
+  papplCopyString(wanted.source, ipp_source, sizeof wanted.source);
   if (!borderless) wanted.left_margin = 1;
   describe_unfeedable(wanted, message, message_size);
   return false;
@@ -369,7 +311,7 @@ bool feedable_ready_attribute(ipp_attribute_t* attr, const pappl_media_col_t* cu
       const char* value = ippGetString(attr, i, nullptr);
       if (value == nullptr) continue;
       const pwg_media_t* media = pwgMediaForPWG(value);
-      copy_text(col.size_name, sizeof col.size_name, value);
+      papplCopyString(col.size_name, value, sizeof col.size_name);
       col.size_width = media != nullptr ? media->width : 0;
       col.size_length = media != nullptr ? media->length : 0;
     } else {
@@ -413,5 +355,5 @@ void refuse_unfeedable_ready_media(pappl_client_t* client) {
 }
 
 void install_media_page(pappl_system_t* system) {
-  papplSystemAddTimerCallback(system, 0, 1, replace_media_pages, nullptr);
+  replace_printer_pages(system, "media", media_page);
 }
