@@ -6,8 +6,9 @@
 # 20-page text PDF at A4 360 dpi, and that text PDF in 3 copies against one.
 # For the app it also gives the CPU time of the server and its gs (from
 # /proc), when the first whole PNG reached the printer, the PNG bytes, and
-# the server's peak resident set (VmHWM) against its idle size. Medians of
-# alternating runs.
+# the server's peak resident set (VmHWM) against its idle size; and the
+# app's two gs runs alone (its check with nullpage, its drawing with ppmraw)
+# to show where the time goes. Medians of alternating runs.
 #
 # Usage: app_bench.sh APP PNG-INFO EXAMPLES-DIR PHOTO-PDF TEXT-PDF [RUNS]   (3 by default)
 # The server runs as tests/app_server.sh says.
@@ -51,13 +52,17 @@ app_run() { # NAME FILE WORDS...
   echo "$(awk -v a="$start" -v b="$end" -v f="$first" -v c="$cpu" -v d="$(server_cpu)" \
     'BEGIN { print b - a, d - c, f - a }') $(cat "$work"/out/job-*.png | wc -c)" >>"$work/$name"
 }
-# One run of gs writing PNG itself, as nobody: "wall cpu - bytes".
-gs_run() { # NAME FILE RESOLUTION SIZE
+# One run of gs as nobody, writing PNG itself, or with DEVICE (nullpage, as
+# the app's check, or ppmraw, as the app's drawing) into /dev/null: "wall
+# cpu - bytes".
+gs_run() { # NAME FILE RESOLUTION SIZE [DEVICE]
   rm -f "$work"/out/*
+  output=$work/out/out-%d.png
+  [ -z "${5:-}" ] || output=/dev/null
   /usr/bin/time -f '%e %U %S' -o "$work/time" setpriv --reuid=65534 --regid=65534 \
     --clear-groups env -i HOME="$work/home" TMPDIR="$work/tmp" PATH="$work/bin" \
-    gs -q -dSAFER -sDEVICE=png16m -r"$3" -g"$4" -o "$work/out/out-%d.png" "$2" >/dev/null 2>&1
-  echo "$(awk '{ print $1, $2 + $3, "-" }' "$work/time") $(cat "$work"/out/out-*.png | wc -c)" \
+    gs -q -dSAFER -sDEVICE="${5:-png16m}" -r"$3" -g"$4" -o "$output" "$2" >/dev/null 2>&1
+  echo "$(awk '{ print $1, $2 + $3, "-" }' "$work/time") $(cat "$work"/out/* 2>/dev/null | wc -c)" \
     >>"$work/$1"
 }
 # The median of column N of the file $work/NAME.
@@ -82,6 +87,8 @@ for run in $(seq "$runs"); do
     app_run app-photo "$in/photo.pdf" res=720
     gs_run gs-photo "$in/photo.pdf" 720 "$photo_size"
   fi
+  gs_run check-photo "$in/photo.pdf" 720 "$photo_size" nullpage
+  gs_run raw-photo "$in/photo.pdf" 720 "$photo_size" ppmraw
 done
 peak_hwm=$(memory VmHWM)
 for run in $(seq "$runs"); do
@@ -94,6 +101,8 @@ for run in $(seq "$runs"); do
     app_run app-text "$in/text.pdf"
     gs_run gs-text "$in/text.pdf" 360 "$text_size"
   fi
+  gs_run check-text "$in/text.pdf" 360 "$text_size" nullpage
+  gs_run raw-text "$in/text.pdf" 360 "$text_size" ppmraw
 done
 
 echo "load average $(cut -d' ' -f1-3 /proc/loadavg) after the runs; $runs runs each, medians"
@@ -108,6 +117,14 @@ report() { # LABEL APP REFERENCE
 report "photo PDF, 4 pages, A4 720 dpi ($photo_size), gs png16m" app-photo gs-photo
 report "text PDF, 20 pages, A4 360 dpi ($text_size), gs png16m" app-text gs-text
 report "text PDF in 3 copies, against 1 copy through the app" app-copies app-text
+parts() { # LABEL APP
+  awk -v label="$1" -v w="$(median "app-$2" 1)" -v cw="$(median "check-$2" 1)" \
+    -v cc="$(median "check-$2" 2)" -v rw="$(median "raw-$2" 1)" -v rc="$(median "raw-$2" 2)" \
+    'BEGIN { printf "%s: gs checking (nullpage) %.2f s (cpu %.2f s), gs drawing raw (ppmraw) %.2f \
+s (cpu %.2f s); the two are %.2f of the app'"'"'s time\n", label, cw, cc, rw, rc, (cw + rw) / w }'
+}
+parts "photo PDF, the app's two gs runs alone" photo
+parts "text PDF, the app's two gs runs alone" text
 echo "server memory: idle VmRSS $((idle_rss / 1024)) MB (VmHWM $((idle_hwm / 1024)) MB);" \
   "VmHWM after the 720 dpi jobs $((peak_hwm / 1024)) MB, $(((peak_hwm - idle_rss) / 1024)) MB" \
   "above idle"
