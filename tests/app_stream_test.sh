@@ -120,9 +120,9 @@ while IFS='|' read -r label settings words expected; do
   file=$(output)
   check "$label" "$expected" "$(state "$name"): ${file:+$("$png_info" "$file") }$first; runs $(runs)"
 done <<CASES
-four slow pages|gs=stand-in pages=4 delay=2|$a6|completed: 4 x 744x1049 colour first page out before gs ended, with 1 drawn; runs nullpage ppmraw
-four slow grey pages|gs=stand-in pages=4 delay=2|$a6 mode=monochrome|completed: 4 x 744x1049 grey first page out before gs ended, with 1 drawn; runs nullpage pcxgray
-a document that fails its check|gs=stand-in pages=4 delay=2 check=fails|$a6|aborted: nothing while the job ran; runs nullpage
+three slow pages|gs=stand-in pages=3 delay=3|$a6|completed: 3 x 744x1049 colour first page out before gs ended, with 1 drawn; runs nullpage ppmraw
+three slow grey pages|gs=stand-in pages=3 delay=3|$a6 mode=monochrome|completed: 3 x 744x1049 grey first page out before gs ended, with 1 drawn; runs nullpage pcxgray
+a document that fails its check|gs=stand-in pages=3 delay=3 check=fails|$a6|aborted: nothing while the job ran; runs nullpage
 CASES
 
 # Cancelled while pages stream out, gs and the job end within a second, and
