@@ -27,6 +27,9 @@ bool outlet_cancelled(void* context) {
 
 void outlet_page_sent(void* context, int copy) {
   const auto* outlet = static_cast<Outlet*>(context);
+  // PAPPL's device holds up to a buffer of bytes back: a whole page goes
+  // out now, not when the next one pushes it.
+  if (outlet->device != nullptr) papplDeviceFlush(outlet->device);
   if (!outlet->raster || copy > 0) papplJobSetImpressionsCompleted(outlet->job, 1);
 }
 
