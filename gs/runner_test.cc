@@ -55,8 +55,8 @@ struct Range {
   bool precheck = false;
 };
 
-GsRun run_on(const std::string& job, Collected* collected, const Range& range = {}) {
-  const std::string path = ravo_test::write_scratch_file("job.ps", job);
+// Runs gs on the job file at `path`.
+GsRun run_on_file(const std::string& path, Collected* collected, const Range& range = {}) {
   const int input = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   const Conf conf = {INK_MONO, 18, 149, 210};  // A4 at 18 dpi
   const GsJob gs_job = {&conf,           true,          input,     collect,
@@ -66,6 +66,10 @@ GsRun run_on(const std::string& job, Collected* collected, const Range& range = 
   run_gs_job(gs_job, &run);
   close(input);
   return run;
+}
+
+GsRun run_on(const std::string& job, Collected* collected, const Range& range = {}) {
+  return run_on_file(ravo_test::write_scratch_file("job.ps", job), collected, range);
 }
 
 TEST(GsRunner, PassesOnWholeImagesAndSaysWhatWentWrong) {
@@ -409,6 +413,8 @@ TEST(GsRunner, SaysWhenDescriptorsRunOut) {
       {3, GS_NOT_STARTED, "gs could not be run (Too many open files)"},
       {5, GS_FAILED, "gs exited with status 127"},
   };
+  // Written while descriptors are to be had.
+  const std::string job = ravo_test::write_scratch_file("job.ps", "showpage");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.room);
     const std::set<int> before = open_descriptors();
@@ -421,7 +427,7 @@ TEST(GsRunner, SaysWhenDescriptorsRunOut) {
     const rlimit low = {limit, saved.rlim_max};
     setrlimit(RLIMIT_NOFILE, &low);
     Collected collected;
-    const GsRun run = run_on("showpage", &collected);
+    const GsRun run = run_on_file(job, &collected);
     setrlimit(RLIMIT_NOFILE, &saved);
     char message[GS_MESSAGE_SIZE] = "";
     describe_gs_run(run, message);

@@ -69,9 +69,10 @@ if (cd "$build" && cpack -G DEB -B "$work/package") >"$work/cpack.log" 2>&1; the
     expect "$1 files" "$(echo "$4" | sed 's|^|usr/|')" \
       "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\./||' | sort)"
   }
-  check_package printer-driver-ravo "ghostscript, cups-core-drivers, cups-filters, libc6, libcups2" \
+  check_package printer-driver-ravo "ghostscript, cups-core-drivers, cups-filters, libc6, libcups2, zlib1g" \
     "CUPS driver for the Marven Jetto 412_519" "$cups_files"
-  check_package ravo-printer-app "ghostscript, libc6, libcups2, libpam0g, libpappl1, libpng16-16" \
+  check_package ravo-printer-app \
+    "ghostscript, libc6, libcups2, libjpeg62-turbo, libpam0g, libpappl1, libpng16-16, zlib1g" \
     "IPP Everywhere Printer Application for the Marven Jetto 412_519" "$app_files"
   check_package ravo "ghostscript, libc6" "print filter for the Marven Jetto 412_519" "$lpd_files"
   dpkg-deb -x "$deb" "$work/unpacked"
