@@ -234,7 +234,8 @@ bool parse_basic_credentials(const char* header, char* user, size_t user_size, c
   if (std::strlen(header) / 4 * 3 >= sizeof decoded) return false;
   int length = static_cast<int>(sizeof decoded);
   if (httpDecode64_2(decoded, &length, header) == nullptr || length <= 0) return false;
-  decoded[static_cast<size_t>(length) < sizeof decoded ? length : sizeof decoded - 1] = '\0';
+  const auto end = static_cast<size_t>(length);
+  decoded[end < sizeof decoded ? end : sizeof decoded - 1] = '\0';
   char* colon = std::strchr(decoded, ':');
   bool fits = false;
   if (colon != nullptr && colon != decoded) {

@@ -62,6 +62,7 @@ start_server() { # [OPTIONS...]
     if [ "$tries" -ge 100 ] || ! running "$server"; then
       echo "the server did not start:" >&2
       tail -n 20 "$work/log/server.log" >&2
+      tail -n 5 "$work/log/stderr" >&2
       exit 1
     fi
     sleep 0.1
