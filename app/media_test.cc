@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -244,6 +245,43 @@ TEST(MediaTest, ChecksWhatAJobAsksForAgainstWhatThePrinterHas) {
       EXPECT_EQ(std::string(message).rfind(c.said, 0), 0u) << message;
     }
     EXPECT_EQ(names_source(request.attributes()), c.source != nullptr);
+  }
+}
+
+// A message cut short by its buffer is the whole message's start, whatever
+// the buffer's size: no piece of it goes missing before the end.
+TEST(MediaTest, CutsAMessageOnlyAtTheEndOfItsBuffer) {
+  struct Case {
+    const char* name;
+    const char* media;
+    const char* source;
+    int dpi;
+  };
+  const Case cases[] = {
+      {"a size the printer lacks", "iso_a0_841x1189mm", nullptr, 0},
+      {"another source", nullptr, "tray-2", 0},
+      {"a resolution the printer lacks", nullptr, nullptr, 300},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Request request;
+    if (c.media != nullptr) {
+      ippAddString(request.ipp, IPP_TAG_JOB, IPP_TAG_KEYWORD, "media", nullptr, c.media);
+    }
+    if (c.source != nullptr) add_col(request.ipp, 21000, 29700, c.source);
+    if (c.dpi > 0) {
+      ippAddResolution(request.ipp, IPP_TAG_JOB, "printer-resolution", IPP_RES_PER_INCH, c.dpi,
+                       c.dpi);
+    }
+    char whole[4096] = "";
+    ASSERT_FALSE(check_request(request.attributes(), whole, sizeof whole));
+    const std::string full = whole;
+    ASSERT_LT(full.size() + 1, sizeof whole);
+    for (size_t size = 1; size <= full.size() + 1; ++size) {
+      std::vector<char> message(size, '#');
+      EXPECT_FALSE(check_request(request.attributes(), message.data(), size));
+      EXPECT_EQ(std::string(message.data()), full.substr(0, size - 1)) << "in " << size << " bytes";
+    }
   }
 }
 
