@@ -14,6 +14,7 @@
 
 #include "app/media_page.h"
 #include "app/printer_pages.h"
+#include "app/submissions.h"
 
 namespace {
 
@@ -114,7 +115,10 @@ http_status_t authorize(pappl_client_t* client, const char* /*group*/, gid_t /*g
         break;
     }
   }
-  if (!administrative) return HTTP_STATUS_CONTINUE;
+  if (!administrative) {
+    refuse_unoffered_submission(client);
+    return HTTP_STATUS_CONTINUE;
+  }
   char admin_group[256] = "";
   papplSystemGetAdminGroup(papplClientGetSystem(client), admin_group, sizeof admin_group);
   const Credentials credentials =

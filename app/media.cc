@@ -232,15 +232,17 @@ bool check_media_col(ipp_t* col, char* message, size_t size) {
 
 }  // namespace
 
-bool check_request(const JobRequest& request, char* message, size_t size) {
+ipp_attribute_t* unoffered_attribute(const JobRequest& request, char* message, size_t size) {
   if (request.media_col != nullptr) {
-    if (!check_media_col(ippGetCollection(request.media_col, 0), message, size)) return false;
+    if (!check_media_col(ippGetCollection(request.media_col, 0), message, size)) {
+      return request.media_col;
+    }
   } else if (request.media != nullptr) {
     const char* name = ippGetString(request.media, 0, nullptr);
     if (name == nullptr || !has_pwg_name(name)) {
       refuse(message, size, "The printer has no size %s", name != nullptr ? name : "?");
       say_sizes(message, size);
-      return false;
+      return request.media;
     }
   }
   if (request.print_color_mode != nullptr) {
@@ -249,9 +251,9 @@ bool check_request(const JobRequest& request, char* message, size_t size) {
         mode != nullptr && (std::strcmp(mode, "auto") == 0 || std::strcmp(mode, "color") == 0 ||
                             std::strcmp(mode, "monochrome") == 0);
     if (!known) {
-      return refuse(message, size,
-                    "The printer has no colour mode %s; it has auto, color and monochrome",
-                    mode != nullptr ? mode : "?");
+      refuse(message, size, "The printer has no colour mode %s; it has auto, color and monochrome",
+             mode != nullptr ? mode : "?");
+      return request.print_color_mode;
     }
   }
   if (request.printer_resolution != nullptr) {
@@ -272,10 +274,14 @@ bool check_request(const JobRequest& request, char* message, size_t size) {
         static_cast<void>(std::snprintf(dpi, sizeof dpi, "%d dpi", OFFERED_RESOLUTIONS[i]));
         append(message, size, i == 0 ? " %s" : ", %s", dpi);
       }
-      return false;
+      return request.printer_resolution;
     }
   }
-  return true;
+  return nullptr;
+}
+
+bool check_request(const JobRequest& request, char* message, size_t size) {
+  return unoffered_attribute(request, message, size) == nullptr;
 }
 
 bool names_source(const JobRequest& request) {

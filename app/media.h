@@ -71,6 +71,10 @@ struct JobRequest {
 // and what the printer has.
 bool check_request(const JobRequest& request, char* message, size_t size);
 
+// The first of `request`'s attributes that check_request refuses, with
+// `message` as it says; null when it refuses none.
+ipp_attribute_t* unoffered_attribute(const JobRequest& request, char* message, size_t size);
+
 // True when the request names a media source.
 bool names_source(const JobRequest& request);
 

@@ -212,9 +212,9 @@ card="$(col 5500 8900 main-roll);ATTR resolution printer-resolution 180dpi;"
 
 # PAPPL 1.3.1 reads a streamed raster's first header before any of the app's
 # callbacks, and aborts the job at once, with no reason, when it cannot. A
-# size, colour mode or resolution the printer lacks never reaches the app:
-# PAPPL answers successful-ok-ignored-or-substituted-attributes and drops it
-# from the job before the job exists, so such jobs are not among these.
+# size, source, colour mode, resolution or format the printer lacks is
+# refused when the job is submitted.
+unsupported="refused (client-error-attributes-or-values-not-supported)"
 n=0
 while IFS='|' read -r label file format expected attributes; do
   n=$((n + 1))
@@ -246,13 +246,23 @@ truncated PWG raster|truncated-grey.pwg|image/pwg-raster|aborted: nothing|$a6
 1-bit PWG raster|one-bit.pwg|image/pwg-raster|aborted: nothing|$a6
 1-bit Apple raster|one-bit.urf|image/urf|aborted: nothing|$a6
 a line width that wraps 32 bits|wrap.pwg|image/pwg-raster|aborted: nothing|$a6
-a source the printer lacks|page.ps|application/postscript|refused|$(col 10500 14800 tray-9);
+a source the printer lacks|page.ps|application/postscript|$unsupported|$(col 10500 14800 tray-9);
+A0 by name|page.pdf|application/pdf|$unsupported|ATTR keyword media iso_a0_841x1189mm;
+A0 by its dimensions|page.pdf|application/pdf|$unsupported|$(col 84100 118900);
+a colour mode the printer lacks|page.pdf|application/pdf|$unsupported|$a6;ATTR keyword print-color-mode process-monochrome;
+a resolution the printer lacks|page.pdf|application/pdf|$unsupported|ATTR resolution printer-resolution 600dpi;
+plain text|page.ps|text/plain|$unsupported|$a6
+a format nobody knows|page.pdf|application/x-foo|$unsupported|$a6
 a tall page turned onto a name card|turn.pwg|image/pwg-raster|completed: 1 x 630x389 grey|$card$grey
 a 16000 x 16000 JPEG|huge.jpg|image/jpeg|completed: 1 x 744x1049 grey|$a6$grey
 grey raster, A6|grey.pwg|image/pwg-raster|completed: 1 x 744x1049 grey|$a6$grey
 JPEG, A6|page.jpg|image/jpeg|completed: 1 x 744x1049 colour|$a6
 PNG, A6|page.png|image/png|completed: 1 x 744x1049 colour|$a6
 CASES
+check "the reason for refusing plain text, in the log" \
+  "The printer does not take text/plain documents; it takes image/pwg-raster, image/urf, \
+application/pdf, application/postscript, image/jpeg, image/png." \
+  "$(sed -n 's/.*Refused: \(The printer does not take text.*\)/\1/p' "$work/log/server.log")"
 # Every borderless entry of media-col-database, sent back as offered, prints.
 ipptool -t "$uri" /dev/stdin <<EOF 2>&1 | sed -n 's/^ *media-col-database ([^)]*) = //p' |
 {
