@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "app/access.h"
+#include "app/deletion.h"
+#include "app/device_watch.h"
 #include "app/driver.h"
 #include "app/face.h"
 #include "app/jobs.h"
@@ -342,6 +344,7 @@ pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/)
   guard_administration(system, option(count, options, "auth-service"),
                        option(count, options, "admin-group"));
   install_media_page(system);
+  watch_devices(system);
   papplSystemSetFooterHTML(system, FOOTER);
   papplSystemSetPrinterDrivers(system, 1, drivers, autoadd_driver, nullptr, setup_driver, nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", print_document, nullptr);
@@ -353,6 +356,7 @@ pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/)
   papplSystemAddMIMEFilter(system, "image/png", "application/octet-stream", print_document,
                            nullptr);
   papplSystemSetEventCallback(system, on_event, nullptr);
+  papplSystemSetOperationCallback(system, delete_printer_by_uri, nullptr);
   if (const char* file = option(count, options, "state-file")) {
     papplCopyString(state_file, file, sizeof state_file);
   } else {
@@ -387,6 +391,9 @@ int run_printer_app(int argc, char** argv) {
     const char* slash = std::strrchr(argv[0], '/');
     program_name = slash != nullptr ? slash + 1 : argv[0];
   }
+  char local_socket[1024];
+  find_local_socket(local_socket, sizeof local_socket);
+  if (int status = 0; run_delete_command(argc, argv, local_socket, &status)) return status;
   return papplMainloop(argc, argv, RAVO_VERSION, FOOTER, 1, drivers, autoadd_driver, setup_driver,
                        nullptr, nullptr, create_system, print_usage, nullptr);
 }

@@ -279,6 +279,58 @@ uri=ipp://localhost:8000/ipp/print/jetto
 check "server running after the faults at the printer" yes \
   "$(running "$server" && echo yes || echo no)"
 
+# A printer added while the server runs is deleted by its name.
+check "a printer added while the server runs, deleted" "deleted, 404" \
+  "$(as_nobody "$app" delete -d full 2>>"$work/log/commands" && echo deleted || echo kept), \
+$(curl -s -o /dev/null -w '%{http_code}' http://localhost:8000/full/)"
+
+# A device that cannot be opened: the job waits, saying for which device and
+# why, and the printer is offline; it is not deleted with a job waiting, and
+# is once the job is cancelled.
+as_nobody "$app" add -d nowhere -v "usb://Nobody/Nothing" -m marven_jetto_412_519 \
+  2>>"$work/log/commands" || true
+uri=ipp://localhost:8000/ipp/print/nowhere
+waiting=$(request -d file="$in/page.ps" <<EOF | sed -n 's/^ *job-state-message ([^)]*) = //p' | tail -n 1
+OPERATION Print-Job
+ATTR mimeMediaType document-format application/postscript
+FILE \$file
+STATUS successful-ok
+EXPECT job-id
+}
+{
+OPERATION Get-Job-Attributes
+DELAY "0,0.1"
+GROUP operation-attributes-tag
+ATTR charset attributes-charset utf-8
+ATTR naturalLanguage attributes-natural-language en
+ATTR uri printer-uri \$uri
+ATTR integer job-id \$job-id
+STATUS successful-ok
+EXPECT job-state-message WITH-VALUE "/cannot be opened/" REPEAT-NO-MATCH REPEAT-LIMIT 300
+DISPLAY job-state-message
+EOF
+)
+check "a job for a device that cannot be opened" \
+  "Waiting for the printer: its device usb://Nobody/Nothing cannot be opened (not found: it may be off or disconnected)" \
+  "$waiting"
+check "its printer's reasons" "offline,paused" "$(request <<EOF | sed -n 's/^ *printer-state-reasons ([^)]*) = //p'
+OPERATION Get-Printer-Attributes
+ATTR keyword requested-attributes printer-state-reasons
+DISPLAY printer-state-reasons
+EOF
+)"
+check "its printer, deleted with the job waiting" kept \
+  "$(as_nobody "$app" delete -d nowhere 2>>"$work/log/commands" && echo deleted || echo kept)"
+as_nobody "$app" cancel -d nowhere -a >/dev/null 2>>"$work/log/commands" || true
+tries=0
+until as_nobody "$app" delete -d nowhere 2>>"$work/log/commands" || [ "$tries" -ge 50 ]; do
+  tries=$((tries + 1))
+  sleep 0.2
+done
+check "its printer, deleted once the job is cancelled" 404 \
+  "$(curl -s -o /dev/null -w '%{http_code}' http://localhost:8000/nowhere/)"
+uri=ipp://localhost:8000/ipp/print/jetto
+
 [ "$failed" = 0 ] || { grep -E '^[EW] |Job [0-9]+\]' "$work/log/server.log" | tail -n 40
   tail -n 40 "$work/log/stderr"; }
 finish
