@@ -304,21 +304,18 @@ $(curl -s -o /dev/null -w '%{http_code}' http://localhost:8000/full/)"
 as_nobody "$app" add -d nowhere -v "usb://Nobody/Nothing" -m marven_jetto_412_519 \
   2>>"$work/log/commands" || true
 uri=ipp://localhost:8000/ipp/print/nowhere
-waiting=$(request -d file="$in/page.ps" <<EOF | sed -n 's/^ *job-state-message ([^)]*) = //p' | tail -n 1
+id=$(request -d file="$in/page.ps" <<EOF | sed -n 's/^ *job-id (integer) = //p'
 OPERATION Print-Job
 ATTR mimeMediaType document-format application/postscript
 FILE \$file
 STATUS successful-ok
-EXPECT job-id
-}
-{
+DISPLAY job-id
+EOF
+)
+waiting=$(request <<EOF | sed -n 's/^ *job-state-message ([^)]*) = //p' | tail -n 1
 OPERATION Get-Job-Attributes
 DELAY "0,0.1"
-GROUP operation-attributes-tag
-ATTR charset attributes-charset utf-8
-ATTR naturalLanguage attributes-natural-language en
-ATTR uri printer-uri \$uri
-ATTR integer job-id \$job-id
+ATTR integer job-id ${id:-0}
 STATUS successful-ok
 EXPECT job-state-message WITH-VALUE "/cannot be opened/" REPEAT-NO-MATCH REPEAT-LIMIT 300
 DISPLAY job-state-message
