@@ -29,8 +29,9 @@ constexpr int PIPE_BYTES = 1 << 20;
 // Runs in the child between fork and exec, so it calls only what is safe
 // there. Every descriptor it needs is first moved above the standard three,
 // so that none is overwritten whatever the parent had open.
-[[noreturn]] void exec_gs(const char* const* words, int input, int output, int report,
-                          bool stderr_taken, pid_t parent) {
+// `wrapped`, when not null, is gs's words run through stdbuf, tried first.
+[[noreturn]] void exec_gs(const char* const* words, const char* const* wrapped, int input,
+                          int output, int report, bool stderr_taken, pid_t parent) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   // The parent may have died before the line above; then stop here.
   if (getppid() != parent) _exit(127);
@@ -55,6 +56,7 @@ constexpr int PIPE_BYTES = 1 << 20;
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
+  if (wrapped != nullptr) execvp(wrapped[0], const_cast<char* const*>(wrapped));
   execvp(words[0], const_cast<char* const*>(words));
   const int error = errno;
   static_cast<void>(write(report, &error, sizeof error));
@@ -428,10 +430,42 @@ bool gs_write_descriptor(void* context, const void* data, size_t size) {
 
 namespace {
 
+// gs writes its standard output through the C library's stream, whose
+// buffer for a pipe is 4 KiB: for raw pages that is hundreds of thousands of
+// writes a document, each waking the reader, which cost several times the
+// drawing itself. stdbuf gives the stream a buffer as large as the pipe; gs
+// still flushes it at the end of each page.
+constexpr char GS_OUTPUT_BUFFER[] = "--output=1M";
+
+// Whether `name` is an executable file in a directory of $PATH.
+bool on_path(const char* name) {
+  const char* path = std::getenv("PATH");
+  if (path == nullptr) path = "/bin:/usr/bin";
+  char candidate[4096];
+  for (;;) {
+    const char* end = std::strchr(path, ':');
+    const size_t length = end != nullptr ? static_cast<size_t>(end - path) : std::strlen(path);
+    const int written = std::snprintf(candidate, sizeof candidate, "%.*s%s%s",
+                                      static_cast<int>(length), path, length > 0 ? "/" : "", name);
+    if (written > 0 && static_cast<size_t>(written) < sizeof candidate &&
+        access(candidate, X_OK) == 0) {
+      return true;
+    }
+    if (end == nullptr) return false;
+    path = end + 1;
+  }
+}
+
 // Starts gs with `words` on `input`, its standard output a pipe whose read
-// end comes back in `*output`. Returns its process ID, or -1 with `run`
-// saying why it did not start.
-pid_t start_gs(const char* const* words, int input, int* output, GsRun* run) {
+// end comes back in `*output`; with `wide_writes`, through stdbuf where it
+// can be had. Returns its process ID, or -1 with `run` saying why it did not
+// start.
+pid_t start_gs(const char* const* words, bool wide_writes, int input, int* output, GsRun* run) {
+  // Where gs itself is missing, it is run directly, so that the error is
+  // exec's and not stdbuf's.
+  const char* wrapped[GS_MAX_WORDS + 2] = {"stdbuf", GS_OUTPUT_BUFFER};
+  const bool wrap = wide_writes && on_path(words[0]);
+  for (size_t word = 0; wrap && words[word] != nullptr; ++word) wrapped[word + 2] = words[word];
   int raster[2];
   int report[2];
   if (pipe2(raster, O_CLOEXEC) != 0) {
@@ -457,7 +491,9 @@ pid_t start_gs(const char* const* words, int input, int* output, GsRun* run) {
   pthread_sigmask(SIG_BLOCK, &all, &previous);
   const pid_t parent = getpid();
   const pid_t child = fork();
-  if (child == 0) exec_gs(words, input, raster[1], report[1], stderr_taken, parent);
+  if (child == 0) {
+    exec_gs(words, wrap ? wrapped : nullptr, input, raster[1], report[1], stderr_taken, parent);
+  }
   const int fork_error = errno;
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   close(raster[1]);
@@ -488,7 +524,7 @@ pid_t start_gs(const char* const* words, int input, int* output, GsRun* run) {
 // and waits for it.
 void run_once(const GsJob& job, bool checking, const char* const* words, GsRun* run) {
   int output = -1;
-  const pid_t child = start_gs(words, job.input, &output, run);
+  const pid_t child = start_gs(words, !checking, job.input, &output, run);
   if (child < 0) return;
   const int held = checking || job.unheld ? -1 : open_holding_file();
   pass_on(job, checking, output, child, nullptr, held, run);
@@ -513,6 +549,22 @@ int open_again(int input, off_t start) {
   return again;
 }
 
+// The document's check interprets it at this resolution, on a page of the
+// same size: what makes gs fail does not hang on it, while at the printer's
+// resolution gs renders every image into nothing, at 720 dpi four times the
+// time of the whole check on a photo page.
+constexpr int32_t CHECK_RESOLUTION = 72;
+
+Conf conf_for_check(const Conf& conf) {
+  if (conf.resolution <= CHECK_RESOLUTION) return conf;
+  const auto scale = [&conf](int32_t pixels) {
+    const int64_t scaled =
+        (int64_t{pixels} * CHECK_RESOLUTION + conf.resolution / 2) / conf.resolution;
+    return static_cast<int32_t>(scaled > 0 ? scaled : 1);
+  };
+  return Conf{conf.ink, CHECK_RESOLUTION, scale(conf.width), scale(conf.height)};
+}
+
 // Runs the check on `check_input` and the drawing on the job's input at
 // once; the images wait in `held` until the check has passed the document.
 // A document the check fails ends the run with the check's outcome, and
@@ -520,7 +572,7 @@ int open_again(int input, off_t start) {
 void run_beside(const GsJob& job, const char* const* check_words, int check_input,
                 const char* const* words, int held, GsRun* run) {
   Check check;
-  check.pid = start_gs(check_words, check_input, &check.output, &check.run);
+  check.pid = start_gs(check_words, false, check_input, &check.output, &check.run);
   if (check.pid < 0) {
     close(held);
     *run = check.run;
@@ -528,7 +580,7 @@ void run_beside(const GsJob& job, const char* const* check_words, int check_inpu
   }
   check.pending = true;
   int output = -1;
-  const pid_t child = start_gs(words, job.input, &output, run);
+  const pid_t child = start_gs(words, true, job.input, &output, run);
   if (child < 0) {
     close(held);
     kill(check.pid, SIGTERM);
@@ -561,7 +613,8 @@ bool run_gs_job(const GsJob& job, GsRun* run) {
       return false;
     }
     GsArguments checking;
-    compose_gs_drawing(*job.conf, input, GS_DRAW_NOTHING, job.first_page, job.last_page, &checking);
+    compose_gs_drawing(conf_for_check(*job.conf), input, GS_DRAW_NOTHING, job.first_page,
+                       job.last_page, &checking);
     compose_gs_drawing(*job.conf, input, GS_DRAW_RAW, job.first_page, job.last_page, &arguments);
     // Beside the drawing where the check can have a description of the file
     // of its own and the images a file to wait in; otherwise before it.

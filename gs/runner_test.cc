@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -368,6 +369,40 @@ TEST(GsRunner, SaysWhenGsIsMissing) {
   char message[GS_MESSAGE_SIZE];
   ASSERT_TRUE(describe_gs_run(run, message));
   EXPECT_STREQ(message, "gs was not found");
+}
+
+// gs is run through stdbuf where both are found, and on its own otherwise.
+TEST(GsRunner, RunsGsWithOrWithoutStdbuf) {
+  const struct {
+    const char* programs;  // on PATH
+    GsOutcome outcome;
+  } cases[] = {
+      {"gs stdbuf", GS_PRINTED},
+      {"gs", GS_PRINTED},
+      {"stdbuf", GS_NOT_STARTED},
+  };
+  const char* path = std::getenv("PATH");
+  const std::string saved = path != nullptr ? path : "";
+  for (const auto& c : cases) {
+    const std::string dir = ravo_test::scratch_dir() + "/programs";
+    std::system(("rm -rf " + dir + " && mkdir " + dir).c_str());
+    std::istringstream programs(c.programs);
+    for (std::string program; programs >> program;) {
+      const std::string found = "command -v " + program + " >" + dir + "/found";
+      ASSERT_EQ(std::system(found.c_str()), 0) << program;
+      const std::string target = ravo_test::read_file(dir + "/found");
+      symlink(target.substr(0, target.find('\n')).c_str(), (dir + "/" + program).c_str());
+    }
+    setenv("PATH", dir.c_str(), 1);
+    Collected collected;
+    const GsRun run = run_on(THREE_PAGES, &collected);
+    setenv("PATH", saved.c_str(), 1);
+    EXPECT_EQ(run.outcome, c.outcome) << c.programs;
+    EXPECT_EQ(run.pages, c.outcome == GS_PRINTED ? 3U : 0U) << c.programs;
+    if (c.outcome == GS_NOT_STARTED) {
+      EXPECT_EQ(run.error, ENOENT);
+    }
+  }
 }
 
 // Runs the job with a stand-in gs, the shell script `script`, first on PATH.
