@@ -407,7 +407,9 @@ void pass_on(const GsJob& job, bool checking, int output, pid_t child, Check* ch
     kill(child, SIGTERM);
   }
   if (check != nullptr && check->pending) {
-    kill(check->pid, SIGTERM);
+    // Its verdict no longer counts, and it draws nothing: it need not end
+    // in order, nor hold up the drawing's end.
+    kill(check->pid, SIGKILL);
     check->run.outcome = GS_CANCELLED;
     end_check(job, check);
   }
@@ -583,7 +585,7 @@ void run_beside(const GsJob& job, const char* const* check_words, int check_inpu
   const pid_t child = start_gs(words, true, job.input, &output, run);
   if (child < 0) {
     close(held);
-    kill(check.pid, SIGTERM);
+    kill(check.pid, SIGKILL);
     check.run.outcome = GS_CANCELLED;
     end_check(job, &check);
     return;

@@ -322,6 +322,24 @@ TEST(GsRunner, CancelledMidStreamStopsAtOnceWithWholeImagesOnly) {
   EXPECT_EQ(first_samples(collected.bytes, collected.page_ends).find('?'), std::string::npos);
 }
 
+// Cancelled while the check still runs, the run ends, both gs runs with it,
+// and the pages drawn meanwhile stay held.
+TEST(GsRunner, CancelledWhileTheCheckRunsPassesNothingOn) {
+  const StandIn stand_in(
+      {{"RAVO_FAKE_GS_OUTPUT", "png"}, {"RAVO_FAKE_GS_PAGES", "2"}, {"RAVO_FAKE_GS_HANG", "1"}});
+  for (const bool unheld : {false, true}) {
+    Collected collected;
+    collected.cancel_after = 10;
+    const GsRun run = run_on("%!PS", &collected, {0, 0, true, unheld});
+    EXPECT_EQ(run.outcome, GS_CANCELLED) << unheld;
+    EXPECT_EQ(run.pages, 0U) << unheld;
+    EXPECT_EQ(collected.pages_done, "") << unheld;
+    if (!unheld) {
+      EXPECT_EQ(collected.bytes, "");
+    }
+  }
+}
+
 // Each page's rows, as the row observer saw them: "page:first-row+rows=value".
 struct SeenRows {
   std::string runs;
