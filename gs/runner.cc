@@ -183,7 +183,7 @@ bool hand_on_rows(Page* page) {
   if (count == 0) return true;
   const GsJob& job = *page->job;
   if (job.rows_seen != nullptr) {
-    job.rows_seen(job.context, page->run->pages + 1, page->y, page->gathered, count);
+    job.rows_seen(job.context, page->made + 1, page->y, page->gathered, count);
   }
   if (!png_encoder_rows(page->encoder, page->gathered, count)) return fail_write(page);
   page->y += count;

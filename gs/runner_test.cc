@@ -361,20 +361,27 @@ void see_rows(void* context, uint32_t page, uint32_t y, const uint8_t* rows, uin
 bool keep_nothing(void* /*context*/, const void* /*data*/, size_t /*size*/) { return true; }
 
 TEST(GsRunner, ShowsEachPagesRowsInOrderBeforeEncodingThem) {
-  const StandIn stand_in({{"RAVO_FAKE_GS_OUTPUT", "png"}, {"RAVO_FAKE_GS_PAGES", "2"}});
-  const std::string path = ravo_test::write_scratch_file("job.ps", "%!PS");
-  const int input = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  const Conf conf = {INK_COLOUR, 18, 1000, 300};
-  SeenRows seen;
-  GsJob job = {&conf, true, input, keep_nothing, nullptr, &seen};
-  job.rows_seen = see_rows;
-  GsRun run;
-  EXPECT_TRUE(run_gs_job(job, &run));
-  close(input);
-  // 256 KiB of rows at a time: 87 rows of 1000 RGB pixels.
-  EXPECT_EQ(seen.runs,
-            "1:0+87=1 1:87+87=1 1:174+87=1 1:261+39=1 2:0+87=2 2:87+87=2 2:174+87=2 2:261+39=2 ");
-  EXPECT_TRUE(seen.in_order);
+  // Also while the pages wait for a check that ends after the drawing.
+  for (const bool precheck : {false, true}) {
+    const StandIn stand_in({{"RAVO_FAKE_GS_OUTPUT", "png"},
+                            {"RAVO_FAKE_GS_PAGES", "2"},
+                            {"RAVO_FAKE_GS_ORDER", precheck ? "check-last" : ""}});
+    const std::string path = ravo_test::write_scratch_file("job.ps", "%!PS");
+    const int input = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const Conf conf = {INK_COLOUR, 18, 1000, 300};
+    SeenRows seen;
+    GsJob job = {&conf, true, input, keep_nothing, nullptr, &seen};
+    job.rows_seen = see_rows;
+    job.precheck = precheck;
+    GsRun run;
+    EXPECT_TRUE(run_gs_job(job, &run));
+    close(input);
+    // 256 KiB of rows at a time: 87 rows of 1000 RGB pixels.
+    EXPECT_EQ(seen.runs,
+              "1:0+87=1 1:87+87=1 1:174+87=1 1:261+39=1 2:0+87=2 2:87+87=2 2:174+87=2 2:261+39=2 ")
+        << precheck;
+    EXPECT_TRUE(seen.in_order);
+  }
 }
 
 TEST(GsRunner, SaysWhenGsIsMissing) {
