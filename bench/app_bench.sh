@@ -7,8 +7,8 @@
 # For the app it also gives the CPU time of the server and its gs (from
 # /proc), when the first whole PNG reached the printer, the PNG bytes, and
 # the server's peak resident set (VmHWM) against its idle size; and the
-# app's two gs runs alone (its check with nullpage, its drawing with ppmraw)
-# to show where the time goes. Medians of alternating runs.
+# app's two gs runs alone (its check with nullpage at 72 dpi, its drawing
+# with ppmraw) to show where the time goes. Medians of alternating runs.
 #
 # Usage: app_bench.sh APP PNG-INFO EXAMPLES-DIR PHOTO-PDF TEXT-PDF [RUNS]   (3 by default)
 # The server runs as tests/app_server.sh says.
@@ -17,6 +17,9 @@ set -eu
 usage="usage: app_bench.sh APP PNG-INFO EXAMPLES-DIR PHOTO-PDF TEXT-PDF [RUNS]"
 log_level=info
 . "$(dirname "$0")/../tests/app_server.sh"
+# The server finds its programs in $work/bin alone: stdbuf too, with which
+# the runner has gs write its raw pages in large pieces.
+ln -s "$(command -v stdbuf)" "$work/bin/stdbuf"
 cp "${1:?$usage}" "$in/photo.pdf"
 cp "${2:?$usage}" "$in/text.pdf"
 runs=${3:-3}
@@ -65,6 +68,11 @@ gs_run() { # NAME FILE RESOLUTION SIZE [DEVICE]
   echo "$(awk '{ print $1, $2 + $3, "-" }' "$work/time") $(cat "$work"/out/* 2>/dev/null | wc -c)" \
     >>"$work/$1"
 }
+# The size of the app's check's page, at 72 dpi, for a page of SIZE pixels
+# at RESOLUTION.
+check_size() { # SIZE RESOLUTION
+  echo "$1" | awk -F x -v r="$2" '{ printf "%dx%d", int(($1 * 72 + r / 2) / r), int(($2 * 72 + r / 2) / r) }'
+}
 # The median of column N of the file $work/NAME.
 median() { # NAME N
   awk -v n="$2" '{ print $n }' "$work/$1" | sort -n |
@@ -87,7 +95,7 @@ for run in $(seq "$runs"); do
     app_run app-photo "$in/photo.pdf" res=720
     gs_run gs-photo "$in/photo.pdf" 720 "$photo_size"
   fi
-  gs_run check-photo "$in/photo.pdf" 720 "$photo_size" nullpage
+  gs_run check-photo "$in/photo.pdf" 72 "$(check_size "$photo_size" 720)" nullpage
   gs_run raw-photo "$in/photo.pdf" 720 "$photo_size" ppmraw
 done
 peak_hwm=$(memory VmHWM)
@@ -101,7 +109,7 @@ for run in $(seq "$runs"); do
     app_run app-text "$in/text.pdf"
     gs_run gs-text "$in/text.pdf" 360 "$text_size"
   fi
-  gs_run check-text "$in/text.pdf" 360 "$text_size" nullpage
+  gs_run check-text "$in/text.pdf" 72 "$(check_size "$text_size" 360)" nullpage
   gs_run raw-text "$in/text.pdf" 360 "$text_size" ppmraw
 done
 
@@ -120,7 +128,7 @@ report "text PDF in 3 copies, against 1 copy through the app" app-copies app-tex
 parts() { # LABEL APP
   awk -v label="$1" -v w="$(median "app-$2" 1)" -v cw="$(median "check-$2" 1)" \
     -v cc="$(median "check-$2" 2)" -v rw="$(median "raw-$2" 1)" -v rc="$(median "raw-$2" 2)" \
-    'BEGIN { printf "%s: gs checking (nullpage) %.2f s (cpu %.2f s), gs drawing raw (ppmraw) %.2f \
+    'BEGIN { printf "%s: gs checking (nullpage, 72 dpi) %.2f s (cpu %.2f s), gs drawing raw (ppmraw) %.2f \
 s (cpu %.2f s); the two are %.2f of the app'"'"'s time\n", label, cw, cc, rw, rc, (cw + rw) / w }'
 }
 parts "photo PDF, the app's two gs runs alone" photo

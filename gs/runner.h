@@ -3,8 +3,9 @@
 // descriptor, and draws raw pixels into a pipe; only pages of exactly the
 // size asked for are taken, and encoded as PNG band by band as their rows
 // arrive, so that no raw page is ever held whole; each image is passed on as
-// soon as it is whole. A cancelled job
-// stops gs at once, and gs dies with the process (or thread) that started it.
+// soon as it is whole, or, where the document is checked by a second gs
+// beside the drawing, once that check has passed it. A cancelled job stops
+// gs at once, and gs dies with the process (or thread) that started it.
 
 #ifndef RAVO_GS_RUNNER_H_
 #define RAVO_GS_RUNNER_H_
@@ -36,10 +37,15 @@ struct GsJob {
   // to the last (gs's -dFirstPage / -dLastPage).
   int32_t first_page = 0;
   int32_t last_page = 0;
-  // When true, the whole document is first interpreted without drawing
-  // (gs -sDEVICE=nullpage on `input`, which must then be seekable); when
-  // that fails, the run ends with that outcome and nothing is written. An
-  // input that cannot be read again ends it as GS_NOT_STARTED (ESPIPE).
+  // When true, the whole document is also interpreted without drawing (gs
+  // -sDEVICE=nullpage on `input`, which must then be seekable); when that
+  // fails, the run ends with that outcome and nothing is written, nor any
+  // page_done called. On a regular file, the check runs beside the drawing,
+  // reading the file through a description of its own, and whole images
+  // wait in the holding file until it has passed the document; they then
+  // come at once, with one page_done, and later ones as they are whole.
+  // Otherwise it runs first. An input that cannot be read again ends the run
+  // as GS_NOT_STARTED (ESPIPE).
   bool precheck = false;
   // Shown each run of rows of a page just before they are encoded: the page,
   // counted from 1, the number of its first row, counted from 0, and `count`
@@ -48,7 +54,8 @@ struct GsJob {
   void (*rows_seen)(void* context, uint32_t page, uint32_t y, const uint8_t* rows,
                     uint32_t count) = nullptr;
   // True when the caller holds the pieces itself until `page_done` says an
-  // image is whole: they then come as they are encoded.
+  // image is whole: they then come as they are encoded, except while a
+  // check beside the drawing has not yet passed the document.
   bool unheld = false;
 };
 

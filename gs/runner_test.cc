@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -53,15 +54,16 @@ struct Range {
   int32_t first_page = 0;
   int32_t last_page = 0;
   bool precheck = false;
+  bool unheld = false;
 };
 
 // Runs gs on the job file at `path`.
 GsRun run_on_file(const std::string& path, Collected* collected, const Range& range = {}) {
   const int input = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   const Conf conf = {INK_MONO, 18, 149, 210};  // A4 at 18 dpi
-  const GsJob gs_job = {&conf,           true,          input,     collect,
-                        cancel_when_due, collected,     note_page, range.first_page,
-                        range.last_page, range.precheck};
+  const GsJob gs_job = {&conf,           true,           input,     collect,
+                        cancel_when_due, collected,      note_page, range.first_page,
+                        range.last_page, range.precheck, nullptr,   range.unheld};
   GsRun run;
   run_gs_job(gs_job, &run);
   close(input);
@@ -105,34 +107,40 @@ const char* const THREE_PAGES = "1 -0.3 0.1 { setgray clippath fill showpage } f
 TEST(GsRunner, DrawsTheRangeAskedForAndChecksFirstWhenAsked) {
   Collected whole;
   ASSERT_EQ(run_on(THREE_PAGES, &whole).outcome, GS_PRINTED);
+  // Checked, the pages may come together, once the check has passed them.
   const struct {
     const char* job;
     Range range;
     GsOutcome outcome;
-    const char* pages_done;
+    uint32_t pages;
   } cases[] = {
-      {THREE_PAGES, {}, GS_PRINTED, "1 2 3 "},
-      {THREE_PAGES, {2, 0}, GS_PRINTED, "1 2 "},
-      {THREE_PAGES, {2, 2}, GS_PRINTED, "1 "},
-      {THREE_PAGES, {0, 1}, GS_PRINTED, "1 "},
-      {THREE_PAGES, {0, 0, true}, GS_PRINTED, "1 2 3 "},
-      {"showpage nosuchoperator", {0, 0, true}, GS_FAILED, ""},
-      {"showpage showpage nosuchoperator", {2, 2, true}, GS_FAILED, ""},
+      {THREE_PAGES, {}, GS_PRINTED, 3},
+      {THREE_PAGES, {2, 0}, GS_PRINTED, 2},
+      {THREE_PAGES, {2, 2}, GS_PRINTED, 1},
+      {THREE_PAGES, {0, 1}, GS_PRINTED, 1},
+      {THREE_PAGES, {0, 0, true}, GS_PRINTED, 3},
+      {"showpage nosuchoperator", {0, 0, true}, GS_FAILED, 0},
+      {"showpage showpage nosuchoperator", {2, 2, true}, GS_FAILED, 0},
       {"mark /OutputFile (-) (txtwrite) finddevice putdeviceprops setdevice "
        "/Courier findfont 12 scalefont setfont 10 10 moveto (text) show showpage",
        {0, 0, true},
        GS_BAD_OUTPUT,
-       ""},
+       0},
   };
   for (const auto& c : cases) {
     Collected collected;
     const GsRun run = run_on(c.job, &collected, c.range);
     EXPECT_EQ(run.outcome, c.outcome) << c.job << " " << c.range.first_page;
-    EXPECT_EQ(collected.pages_done, c.pages_done) << c.job << " " << c.range.first_page;
+    EXPECT_EQ(run.pages, c.pages) << c.job << " " << c.range.first_page;
+    const std::string last = c.pages > 0 ? std::to_string(c.pages) + " " : "";
+    EXPECT_TRUE(collected.pages_done.ends_with(last)) << collected.pages_done;
     if (c.outcome != GS_PRINTED) {
       EXPECT_EQ(collected.bytes, "") << c.job;
     }
   }
+  Collected checked;
+  run_on(THREE_PAGES, &checked, {0, 0, true});
+  EXPECT_EQ(checked.bytes, whole.bytes);
   // The range starts at the page asked for: page 2 alone is the middle of the
   // whole document.
   Collected second;
@@ -168,7 +176,16 @@ struct StandIn {
     setenv("PATH", saved_path_.c_str(), 1);
     for (const auto& [name, value] : settings_) unsetenv(name);
   }
-  std::string runs() const { return ravo_test::read_file(log_ + "/runs"); }
+  // The devices of its runs, in order of their names: a check runs beside
+  // the drawing.
+  std::string runs() const {
+    std::istringstream lines(ravo_test::read_file(log_ + "/runs"));
+    std::multiset<std::string> devices;
+    for (std::string line; std::getline(lines, line);) devices.insert(line);
+    std::string sorted;
+    for (const std::string& device : devices) sorted += device + "\n";
+    return sorted;
+  }
 
  private:
   std::vector<std::pair<const char*, const char*>> settings_;
@@ -232,23 +249,59 @@ TEST(GsRunner, TakesOnlyWholeRawPagesOfTheSizeAskedFor) {
   }
 }
 
-TEST(GsRunner, ChecksTheDocumentInOneRunAndDrawsItInAnother) {
+// The grey images back to back in `bytes`, as first_samples sees them,
+// wherever page_done fell.
+std::string images_in(const std::string& bytes) {
+  std::vector<size_t> ends;
+  for (size_t at = bytes.find("IEND"); at != std::string::npos; at = bytes.find("IEND", at + 1)) {
+    ends.push_back(at + 8);
+  }
+  return first_samples(bytes, ends);
+}
+
+TEST(GsRunner, ChecksTheDocumentBesideTheDrawingAndHoldsThePagesUntilItPasses) {
   const struct {
+    const char* order;  // RAVO_FAKE_GS_ORDER
+    const char* check_status;
     const char* status;
-    const char* runs;
-    const char* pages;
+    const char* delay;  // between the drawing's pages
+    GsOutcome outcome;
+    const char* pages_done;
+    const char* images;
   } cases[] = {
-      {"0", "nullpage\npcxgray\n", "12"},
-      {"1", "nullpage\n", ""},
+      // Pages drawn after the check has passed go out one by one.
+      {"check-first", "0", "0", "1", GS_PRINTED, "1 2 ", "12"},
+      // Pages drawn before it wait for it, and then go out together.
+      {"check-last", "0", "0", "", GS_PRINTED, "2 ", "12"},
+      // A document the check fails puts nothing out, however far the drawing got.
+      {"check-last", "1", "0", "", GS_FAILED, "", ""},
+      {"check-first", "1", "0", "", GS_FAILED, "", ""},
+      {"check-last", "1", "1", "", GS_FAILED, "", ""},
+      // The drawing's own failure once the check has passed, as without a check.
+      {"check-last", "0", "1", "", GS_FAILED, "2 ", "12"},
   };
   for (const auto& c : cases) {
-    const StandIn stand_in({{"RAVO_FAKE_GS_OUTPUT", "png"},
-                            {"RAVO_FAKE_GS_STATUS", c.status},
-                            {"RAVO_FAKE_GS_PAGES", "2"}});
-    Collected collected;
-    run_on("%!PS", &collected, {0, 0, true});
-    EXPECT_EQ(stand_in.runs(), c.runs);
-    EXPECT_EQ(first_samples(collected.bytes, collected.page_ends), c.pages);
+    // Held by the runner, or by the caller until page_done.
+    for (const bool unheld : {false, true}) {
+      const StandIn stand_in({{"RAVO_FAKE_GS_OUTPUT", "png"},
+                              {"RAVO_FAKE_GS_ORDER", c.order},
+                              {"RAVO_FAKE_GS_CHECK_STATUS", c.check_status},
+                              {"RAVO_FAKE_GS_STATUS", c.status},
+                              {"RAVO_FAKE_GS_DELAY", c.delay},
+                              {"RAVO_FAKE_GS_PAGES", "2"}});
+      Collected collected;
+      const GsRun run = run_on("%!PS", &collected, {0, 0, true, unheld});
+      const std::string label =
+          std::string(c.order) + " " + c.check_status + " " + c.status + (unheld ? " unheld" : "");
+      EXPECT_EQ(run.outcome, c.outcome) << label;
+      EXPECT_EQ(stand_in.runs(), "nullpage\npcxgray\n") << label;
+      EXPECT_EQ(collected.pages_done, c.pages_done) << label;
+      const size_t whole = collected.page_ends.empty() ? 0 : collected.page_ends.back();
+      EXPECT_EQ(images_in(collected.bytes.substr(0, whole)), c.images) << label;
+      if (!unheld) {
+        EXPECT_EQ(collected.bytes.size(), whole) << label;
+      }
+    }
   }
 }
 
@@ -267,6 +320,24 @@ TEST(GsRunner, CancelledMidStreamStopsAtOnceWithWholeImagesOnly) {
   // Nothing of a page cut short.
   EXPECT_EQ(collected.page_ends.back(), collected.bytes.size());
   EXPECT_EQ(first_samples(collected.bytes, collected.page_ends).find('?'), std::string::npos);
+}
+
+// Cancelled while the check still runs, the run ends, both gs runs with it,
+// and the pages drawn meanwhile stay held.
+TEST(GsRunner, CancelledWhileTheCheckRunsPassesNothingOn) {
+  const StandIn stand_in(
+      {{"RAVO_FAKE_GS_OUTPUT", "png"}, {"RAVO_FAKE_GS_PAGES", "2"}, {"RAVO_FAKE_GS_HANG", "1"}});
+  for (const bool unheld : {false, true}) {
+    Collected collected;
+    collected.cancel_after = 10;
+    const GsRun run = run_on("%!PS", &collected, {0, 0, true, unheld});
+    EXPECT_EQ(run.outcome, GS_CANCELLED) << unheld;
+    EXPECT_EQ(run.pages, 0U) << unheld;
+    EXPECT_EQ(collected.pages_done, "") << unheld;
+    if (!unheld) {
+      EXPECT_EQ(collected.bytes, "");
+    }
+  }
 }
 
 // Each page's rows, as the row observer saw them: "page:first-row+rows=value".
@@ -290,20 +361,27 @@ void see_rows(void* context, uint32_t page, uint32_t y, const uint8_t* rows, uin
 bool keep_nothing(void* /*context*/, const void* /*data*/, size_t /*size*/) { return true; }
 
 TEST(GsRunner, ShowsEachPagesRowsInOrderBeforeEncodingThem) {
-  const StandIn stand_in({{"RAVO_FAKE_GS_OUTPUT", "png"}, {"RAVO_FAKE_GS_PAGES", "2"}});
-  const std::string path = ravo_test::write_scratch_file("job.ps", "%!PS");
-  const int input = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  const Conf conf = {INK_COLOUR, 18, 1000, 300};
-  SeenRows seen;
-  GsJob job = {&conf, true, input, keep_nothing, nullptr, &seen};
-  job.rows_seen = see_rows;
-  GsRun run;
-  EXPECT_TRUE(run_gs_job(job, &run));
-  close(input);
-  // 256 KiB of rows at a time: 87 rows of 1000 RGB pixels.
-  EXPECT_EQ(seen.runs,
-            "1:0+87=1 1:87+87=1 1:174+87=1 1:261+39=1 2:0+87=2 2:87+87=2 2:174+87=2 2:261+39=2 ");
-  EXPECT_TRUE(seen.in_order);
+  // Also while the pages wait for a check that ends after the drawing.
+  for (const bool precheck : {false, true}) {
+    const StandIn stand_in({{"RAVO_FAKE_GS_OUTPUT", "png"},
+                            {"RAVO_FAKE_GS_PAGES", "2"},
+                            {"RAVO_FAKE_GS_ORDER", precheck ? "check-last" : ""}});
+    const std::string path = ravo_test::write_scratch_file("job.ps", "%!PS");
+    const int input = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const Conf conf = {INK_COLOUR, 18, 1000, 300};
+    SeenRows seen;
+    GsJob job = {&conf, true, input, keep_nothing, nullptr, &seen};
+    job.rows_seen = see_rows;
+    job.precheck = precheck;
+    GsRun run;
+    EXPECT_TRUE(run_gs_job(job, &run));
+    close(input);
+    // 256 KiB of rows at a time: 87 rows of 1000 RGB pixels.
+    EXPECT_EQ(seen.runs,
+              "1:0+87=1 1:87+87=1 1:174+87=1 1:261+39=1 2:0+87=2 2:87+87=2 2:174+87=2 2:261+39=2 ")
+        << precheck;
+    EXPECT_TRUE(seen.in_order);
+  }
 }
 
 TEST(GsRunner, SaysWhenGsIsMissing) {
@@ -316,6 +394,40 @@ TEST(GsRunner, SaysWhenGsIsMissing) {
   char message[GS_MESSAGE_SIZE];
   ASSERT_TRUE(describe_gs_run(run, message));
   EXPECT_STREQ(message, "gs was not found");
+}
+
+// gs is run through stdbuf where both are found, and on its own otherwise.
+TEST(GsRunner, RunsGsWithOrWithoutStdbuf) {
+  const struct {
+    const char* programs;  // on PATH
+    GsOutcome outcome;
+  } cases[] = {
+      {"gs stdbuf", GS_PRINTED},
+      {"gs", GS_PRINTED},
+      {"stdbuf", GS_NOT_STARTED},
+  };
+  const char* path = std::getenv("PATH");
+  const std::string saved = path != nullptr ? path : "";
+  for (const auto& c : cases) {
+    const std::string dir = ravo_test::scratch_dir() + "/programs";
+    std::system(("rm -rf " + dir + " && mkdir " + dir).c_str());
+    std::istringstream programs(c.programs);
+    for (std::string program; programs >> program;) {
+      const std::string found = "command -v " + program + " >" + dir + "/found";
+      ASSERT_EQ(std::system(found.c_str()), 0) << program;
+      const std::string target = ravo_test::read_file(dir + "/found");
+      symlink(target.substr(0, target.find('\n')).c_str(), (dir + "/" + program).c_str());
+    }
+    setenv("PATH", dir.c_str(), 1);
+    Collected collected;
+    const GsRun run = run_on(THREE_PAGES, &collected);
+    setenv("PATH", saved.c_str(), 1);
+    EXPECT_EQ(run.outcome, c.outcome) << c.programs;
+    EXPECT_EQ(run.pages, c.outcome == GS_PRINTED ? 3U : 0U) << c.programs;
+    if (c.outcome == GS_NOT_STARTED) {
+      EXPECT_EQ(run.error, ENOENT);
+    }
+  }
 }
 
 // Runs the job with a stand-in gs, the shell script `script`, first on PATH.

@@ -19,7 +19,9 @@ log_level=debug
 # The server's gs is a script that lists each run's device in $gslog/runs
 # and its process ID in $gslog/DEVICE.pid, and then is what $gslog/settings
 # says: the real gs, or the stand-in drawing `pages` pages `delay` seconds
-# apart, whose check (its nullpage run) fails when `check=fails`.
+# apart, whose check (its nullpage run) goes on once the drawing has started,
+# fails when `check` says `fails`, and ends only once the drawing has ended
+# when it says `last`.
 gslog=$work/gslog
 install -d -o 65534 -g 65534 "$gslog"
 rm -f "$work/bin/gs"
@@ -35,7 +37,18 @@ echo \$\$ >"$gslog/\$device.pid"
 [ "\$gs" = real ] && exec "$(command -v gs)" "\$@"
 mkdir -p "$gslog/\$device"
 if [ "\$device" = nullpage ]; then
-  [ "\$check" != fails ] || export RAVO_FAKE_GS_STATUS=1
+  case \$check in *fails*) export RAVO_FAKE_GS_STATUS=1 ;; esac
+  drawing=started
+  case \$check in *last*) drawing=ended ;; esac
+  tries=0
+  until [ "\$tries" -ge 400 ]; do
+    case \$drawing in
+      started) [ -e "$gslog/ppmraw.pid" ] || [ -e "$gslog/pcxgray.pid" ] && break ;;
+      ended) [ -e "$gslog/ppmraw/pid" ] || [ -e "$gslog/pcxgray/pid" ] && sleep 1 && break ;;
+    esac
+    sleep 0.05
+    tries=\$((tries + 1))
+  done
 else
   export RAVO_FAKE_GS_DELAY="\$delay"
 fi
@@ -50,7 +63,8 @@ use_gs() { # SETTINGS...
   chown 65534:65534 "$gslog/runs"
 }
 slug() { echo "$1" | tr '[:upper:]' '[:lower:]' | tr -c 'a-z0-9\n' -; }
-runs() { tr '\n' ' ' <"$gslog/runs" | sed 's/ $//'; }
+# The check runs beside the drawing: the devices in order of their names.
+runs() { sort "$gslog/runs" | tr '\n' ' ' | sed 's/ $//'; }
 state() { sed -n 's/^ *job-state (enum) = //p' "$work/jobs/$1.log" | tail -n 1; }
 output() { ls "$work"/out/job-*.png 2>/dev/null | head -n 1; }
 
@@ -92,8 +106,9 @@ the second of two pages, two copies|two.pdf|$a6 pages=2-2 copies=2|completed: pa
 CASES
 
 # With a slow stand-in, the first page is whole at the printer while gs is
-# still drawing (before the stand-in has recorded its end); a document whose
-# check fails never starts drawing and prints nothing.
+# still drawing (before the stand-in has recorded its end), and never before
+# the check has ended; a document whose check fails prints nothing, even
+# when the check ends after the drawing.
 while IFS='|' read -r label settings words expected; do
   # shellcheck disable=SC2086
   use_gs $settings
@@ -111,7 +126,9 @@ while IFS='|' read -r label settings words expected; do
           if [ -e "$gslog/$device/pid" ]; then ended=after; else ended=before; fi
         fi
       done
-      first="first page out $ended gs ended, with $drawn drawn"
+      checked=before
+      [ ! -e "$gslog/nullpage/nullpage/pid" ] || checked=after
+      first="first page out $ended gs ended, with $drawn drawn, $checked the check ended"
       break
     fi
     sleep 0.05
@@ -120,10 +137,33 @@ while IFS='|' read -r label settings words expected; do
   file=$(output)
   check "$label" "$expected" "$(state "$name"): ${file:+$("$png_info" "$file") }$first; runs $(runs)"
 done <<CASES
-three slow pages|gs=stand-in pages=3 delay=3|$a6|completed: 3 x 744x1049 colour first page out before gs ended, with 1 drawn; runs nullpage ppmraw
-three slow grey pages|gs=stand-in pages=3 delay=3|$a6 mode=monochrome|completed: 3 x 744x1049 grey first page out before gs ended, with 1 drawn; runs nullpage pcxgray
-a document that fails its check|gs=stand-in pages=3 delay=3 check=fails|$a6|aborted: nothing while the job ran; runs nullpage
+three slow pages|gs=stand-in pages=3 delay=3|$a6|completed: 3 x 744x1049 colour first page out before gs ended, with 1 drawn, after the check ended; runs nullpage ppmraw
+three slow grey pages|gs=stand-in pages=3 delay=3|$a6 mode=monochrome|completed: 3 x 744x1049 grey first page out before gs ended, with 1 drawn, after the check ended; runs nullpage pcxgray
+a document that fails its check|gs=stand-in pages=3 delay=3 check=fails|$a6|aborted: nothing while the job ran; runs nullpage ppmraw
+a document that fails its check once drawn|gs=stand-in pages=3 check=fails-last|$a6|aborted: nothing while the job ran; runs nullpage ppmraw
 CASES
+
+# Pages drawn before the check has ended wait for it: while the check goes
+# on after the drawing has ended, nothing is at the printer.
+use_gs gs=stand-in pages=3 check=last
+# shellcheck disable=SC2086
+submit slow-check "$in/page.pdf" $a6 &
+client=$!
+seen="the drawing's end not seen"
+while kill -0 "$client" 2>/dev/null; do
+  if [ -e "$gslog/ppmraw/pid" ] && [ ! -e "$gslog/nullpage/nullpage/pid" ]; then
+    seen="nothing out while the check ran"
+    file=$(output)
+    if [ -n "$file" ] && "$png_info" "$file" 2>/dev/null | grep -q '^[1-9]'; then
+      seen="pages out before the check ended"
+    fi
+    break
+  fi
+  sleep 0.05
+done
+wait "$client"
+check "a check that ends after the drawing" "completed: 3 x 744x1049 colour, nothing out while the check ran" \
+  "$(state slow-check): $("$png_info" "$(output)"), $seen"
 
 # Cancelled while pages stream out, gs and the job end within a second, and
 # what reached the printer is whole images, fewer than gs would have drawn.
