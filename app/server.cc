@@ -16,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -166,10 +167,12 @@ void requeue_interrupted_jobs(const char* file) {
     size_t end = text.find('\n', line);
     if (end == std::string::npos) end = text.size();
     if (text.compare(line, 4, "Job ") == 0) {
-      const size_t state = text.find(" state=5", line);
-      const size_t after = state + 8;
+      // PAPPL writes each value in double quotes.
+      constexpr std::string_view PRINTING = " state=\"5\"";
+      const size_t state = text.find(PRINTING, line);
+      const size_t after = state + PRINTING.size();
       if (state < end && (after == end || text[after] == ' ')) {
-        text[after - 1] = '3';
+        text[after - 2] = '3';
         changed = true;
       }
     }
