@@ -151,6 +151,8 @@ bool save_state(pappl_system_t* system, void* data) {
   return save.saved;
 }
 
+}  // namespace
+
 // A job that was printing when the server was killed is loaded from the state
 // as printing, with nothing to print it, for good: it is queued again instead,
 // to print from the start.
@@ -189,6 +191,8 @@ void requeue_interrupted_jobs(const char* file) {
     static_cast<void>(std::remove(temporary.c_str()));
   }
 }
+
+namespace {
 
 // Jobs loaded from the state wait for a new job to start them; they are
 // started as soon as the server runs, unless their printer was stopped.
