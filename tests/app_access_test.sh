@@ -537,6 +537,13 @@ check "user's server: its own user through the socket" 200 "$(socket_page nobody
 check "user's server: another user through the socket" 000 "$(socket_page ravouser)"
 stop_server
 
+# Each server's log holds no error but the missing DNS-SD daemon: neither
+# guard has anything to complain of in a setup that works.
+for user in 0 65534; do
+  check "server of user $user: errors logged" "" \
+    "$(grep '^E ' "$work/log/server-$user.log" | grep -v 'DNS-SD' | cut -d' ' -f3- | tr '\n' ';')"
+done
+
 [ "$failed" = 0 ] || { grep -E '^[EW] |[Aa]uth|Refused' "$work"/log/server-*.log | tail -n 40
   tail -n 20 "$work/log/stderr"; }
 finish
