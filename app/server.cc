@@ -16,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -152,6 +153,8 @@ bool save_state(pappl_system_t* system, void* data) {
   return save.saved;
 }
 
+}  // namespace
+
 // A job that was printing when the server was killed is loaded from the state
 // as printing, with nothing to print it, for good: it is queued again instead,
 // to print from the start.
@@ -168,10 +171,12 @@ void requeue_interrupted_jobs(const char* file) {
     size_t end = text.find('\n', line);
     if (end == std::string::npos) end = text.size();
     if (text.compare(line, 4, "Job ") == 0) {
-      const size_t state = text.find(" state=5", line);
-      const size_t after = state + 8;
+      // PAPPL writes each value in double quotes.
+      constexpr std::string_view PRINTING = " state=\"5\"";
+      const size_t state = text.find(PRINTING, line);
+      const size_t after = state + PRINTING.size();
       if (state < end && (after == end || text[after] == ' ')) {
-        text[after - 1] = '3';
+        text[after - 2] = '3';
         changed = true;
       }
     }
@@ -188,6 +193,8 @@ void requeue_interrupted_jobs(const char* file) {
     static_cast<void>(std::remove(temporary.c_str()));
   }
 }
+
+namespace {
 
 // Jobs loaded from the state wait for a new job to start them; they are
 // started as soon as the server runs, unless their printer was stopped.

@@ -8,4 +8,9 @@
 // Runs papplMainloop with the driver: the program's whole work.
 int run_printer_app(int argc, char** argv);
 
+// Rewrites the state file `file` so that each job saved as printing (which
+// the server was killed in the middle of) is pending again; leaves it as it
+// is when no job was printing or it cannot be read or written.
+void requeue_interrupted_jobs(const char* file);
+
 #endif  // RAVO_APP_SERVER_H_

@@ -90,4 +90,24 @@ TEST(PngStream, TakesOnlyFourLettersAsAChunkType) {
   }
 }
 
+// An IHDR one byte short or long is refused for its length, not for
+// whatever its bytes would make of the chunks after it.
+TEST(PngStream, TakesOnlyAThirteenByteIhdr) {
+  const std::string header = be32(40) + be32(30) + std::string{8, PNG_RGB, 0, 0, 0};
+  const std::string rest = chunk("IDAT", std::string(100, 'x')) + chunk("IEND", "");
+  const struct {
+    std::string ihdr;
+    const char* fault;
+  } cases[] = {
+      {header, ""},
+      {header.substr(0, 12), "an IHDR that is not 13 bytes"},
+      {header + std::string(1, '\0'), "an IHDR that is not 13 bytes"},
+      {header + "IDAT", "an IHDR that is not 13 bytes"},
+  };
+  for (const auto& c : cases) {
+    const std::string bytes = std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", c.ihdr) + rest;
+    EXPECT_EQ(check(bytes, 4096), c.fault) << c.ihdr.size() << " bytes";
+  }
+}
+
 }  // namespace

@@ -3,7 +3,7 @@
 # page of the last job shows one thumbnail per page sent, grey for a grey job,
 # in the page's proportions, and a new job replaces them; the home, media and
 # defaults pages render without error, with the app's own icons, the last two
-# for an administrator; the thumbnails are shown to loopback clients and to
+# for an administrator; a printer added later gets the app's media page too; the thumbnails are shown to loopback clients and to
 # administrators on the network, and refused to anyone else there; and a
 # server run by a user keeps its state in $XDG_CONFIG_HOME, made when missing.
 # Headless chromium loads the pages.
@@ -217,7 +217,8 @@ done
 
 # PAPPL's own pages render in the browser, with the app's name and icons; the
 # media and defaults pages are an administrator's, who gives the browser his
-# name and password.
+# name and password. The printer was added once the server ran, and its media
+# page is still the app's own, with a choice for each source by its name.
 while IFS='|' read -r path login expect; do
   url=$base$path
   [ "$login" = - ] || url=http://$login@localhost:8000$path
@@ -229,6 +230,7 @@ done <<EOF
 /jetto/preview|-|href="/">ravo Printer Application</a>
 /jetto/media|$admin|>Media</h1>
 /jetto/media|$admin|<select
+/jetto/media|$admin|select name="main-roll"
 /jetto/printing|$admin|print-color-mode
 EOF
 icons=$examples/../packaging/icons
@@ -239,6 +241,20 @@ for icon in /navicon.png /favicon.png /jetto/icon-sm.png /jetto/icon-md.png /jet
     cmp -s "$work/icon.png" "$icons/printer-$size.png" && ours=true
   done
   $ours || fail "$icon is not one of the app's own icons"
+done
+
+# A printer added long after the server started gets the app's media page
+# too, once the server has seen it.
+as 0 "$app" add -d later -v "file://$work/out?ext=png" -m marven_jetto_412_519 \
+  2>>"$work/log/commands" || true
+tries=0
+until curl -s --max-time 5 -u "$admin" "$base/later/media" | grep -q 'select name="main-roll"'; do
+  tries=$((tries + 1))
+  if [ "$tries" -ge 50 ]; then
+    fail "the media page of a printer added later is not the app's"
+    break
+  fi
+  sleep 0.2
 done
 
 # A user's server made the missing $XDG_CONFIG_HOME and keeps its state

@@ -288,8 +288,10 @@ CASES
 
 # A job killed with the server: after the restart it prints from the start,
 # without a new job to set it off. gs is slowed so that the kill finds it
-# before it has written anything.
-printf '#!/bin/sh\n%s 3\nexec %s "$@"\n' "$(command -v sleep)" "$(command -v gs)" >"$work/slow-gs"
+# before it has written anything, and the kill waits until the state file,
+# in the user's own config folder, holds the job as printing (PAPPL saves
+# its state when the configuration changes, here the printer's location).
+printf '#!/bin/sh\n%s 60\nexec %s "$@"\n' "$(command -v sleep)" "$(command -v gs)" >"$work/slow-gs"
 chmod 755 "$work/slow-gs"
 rm -f "$work/bin/gs"
 ln -s "$work/slow-gs" "$work/bin/gs"
@@ -297,7 +299,15 @@ job interrupted "$in/page.ps" >/dev/null &
 client=$!
 tries=0
 until pgrep -f slow-gs >/dev/null || [ "$tries" -ge 100 ]; do tries=$((tries + 1)); sleep 0.1; done
+as_nobody "$app" modify -d jetto -o printer-location=Here >/dev/null 2>>"$work/log/commands" || true
+state_file=$work/home/.config/ravo-printer-app.state
+saved_printing() { grep -q '^Job .* state="5"' "$state_file" 2>/dev/null; }
+tries=0
+until saved_printing || [ "$tries" -ge 100 ]; do tries=$((tries + 1)); sleep 0.1; done
+check "the state file holds the job as printing before the kill" yes \
+  "$(saved_printing && echo yes || echo no)"
 pkill -KILL -P "$server" || true
+pkill -KILL -f slow-gs || true
 wait "$client" || true
 interrupted=$work/out/job-$(sed -n 's/^ *job-id (integer) = //p' "$work/jobs/interrupted.log" |
   head -n 1).png
