@@ -103,6 +103,9 @@ bool owns_job(pappl_client_t* client) {
 http_status_t authorize(pappl_client_t* client, const char* /*group*/, gid_t /*group_id*/,
                         void* /*data*/) {
   bool administrative = true;
+  if (papplClientGetRequest(client) != nullptr && releases_job_without_document(client)) {
+    return HTTP_STATUS_FORBIDDEN;
+  }
   if (papplClientGetRequest(client) != nullptr) {
     switch (operation_access(papplClientGetOperation(client))) {
       case Access::OPEN:

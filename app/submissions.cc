@@ -63,7 +63,31 @@ void spoil(ipp_t* request, ipp_attribute_t* attr) {
   }
 }
 
+// A Create-Job's job-hold-until, other than no-hold: PAPPL 1.3.1 may release
+// such a job before its document has come (it releases a job held until a
+// time at once), and starting a job with no document kills the server.
+ipp_attribute_t* early_hold(ipp_t* request, char* message, size_t size) {
+  ipp_attribute_t* hold = ippFindAttribute(request, "job-hold-until", IPP_TAG_ZERO);
+  const char* until = hold != nullptr ? ippGetString(hold, 0, nullptr) : nullptr;
+  if (hold == nullptr || (until != nullptr && std::strcmp(until, "no-hold") == 0)) return nullptr;
+  static_cast<void>(std::snprintf(message, size,
+                                  "The printer does not hold a job before its document has come "
+                                  "(job-hold-until %s); send job-hold-until with Print-Job",
+                                  until != nullptr ? until : "?"));
+  return hold;
+}
+
 }  // namespace
+
+bool releases_job_without_document(pappl_client_t* client) {
+  if (papplClientGetOperation(client) != IPP_OP_RELEASE_JOB) return false;
+  pappl_job_t* job = papplClientGetJob(client);
+  if (job == nullptr || papplJobGetFilename(job) != nullptr) return false;
+  papplLogClient(client, PAPPL_LOGLEVEL_INFO,
+                 "Refused: job %d has no document yet, and is not released without one.",
+                 papplJobGetID(job));
+  return true;
+}
 
 bool refuse_unoffered_submission(pappl_client_t* client) {
   switch (papplClientGetOperation(client)) {
@@ -84,6 +108,9 @@ bool refuse_unoffered_submission(pappl_client_t* client) {
       request, ippFindAttribute(driver_attrs, "document-format-supported", IPP_TAG_MIMETYPE),
       message, sizeof message);
   ippDelete(driver_attrs);
+  if (unoffered == nullptr && papplClientGetOperation(client) == IPP_OP_CREATE_JOB) {
+    unoffered = early_hold(request, message, sizeof message);
+  }
   if (unoffered == nullptr) return false;
   papplLogClient(client, PAPPL_LOGLEVEL_INFO, "Refused: %s.", message);
   spoil(request, unoffered);

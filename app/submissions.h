@@ -23,10 +23,16 @@ ipp_attribute_t* unoffered_request_attribute(ipp_t* request, ipp_attribute_t* fo
                                              char* message, size_t size);
 
 // When `client`'s request is a job submission naming what the printer does
-// not have, makes PAPPL's own checks refuse it with
+// not have, or a Create-Job asking to be held before its document comes,
+// makes PAPPL's own checks refuse it with
 // client-error-attributes-or-values-not-supported, the attribute among the
 // unsupported ones, and logs why; returns true then. Other requests are left
 // alone.
 bool refuse_unoffered_submission(pappl_client_t* client);
+
+// Whether `client`'s request is a Release-Job for a job whose document has
+// not come (made by Create-Job, then held): PAPPL 1.3.1 would start it with
+// no document, which kills the server. Logs why when so.
+bool releases_job_without_document(pappl_client_t* client);
 
 #endif  // RAVO_APP_SUBMISSIONS_H_

@@ -293,6 +293,44 @@ check "a spool with no room" \
     "$work/jobs/spool-full.log" | head -n 1)"
 umount "$work/spool"
 
+# A job whose document has not come is neither held by its Create-Job nor
+# released: PAPPL 1.3.1 would start it with no document, and die.
+check "a Create-Job held until the evening" client-error-attributes-or-values-not-supported \
+  "$(request <<EOF | sed -n 's/.*status-code = \([a-z-]*\).*/\1/p' | head -n 1
+OPERATION Create-Job
+ATTR name requesting-user-name nobody
+GROUP job-attributes-tag
+ATTR keyword job-hold-until evening
+STATUS successful-ok
+EOF
+)"
+job_request() { # OPERATION STATUS...
+  operation=$1
+  shift
+  printf '}\n{\nOPERATION %s\nGROUP operation-attributes-tag\n' "$operation"
+  printf 'ATTR charset attributes-charset utf-8\nATTR naturalLanguage attributes-natural-language en\n'
+  printf 'ATTR uri printer-uri $uri\nATTR integer job-id $job-id\n'
+  printf 'ATTR name requesting-user-name nobody\n'
+  printf 'STATUS %s\n' "$@"
+}
+# PAPPL answers a refused release with HTTP's 403, which ipptool counts as a failure.
+{ printf 'OPERATION Create-Job\nATTR name requesting-user-name nobody\n'
+  printf 'STATUS successful-ok\nEXPECT job-id\nDISPLAY job-id\n'
+  job_request Hold-Job successful-ok client-error-not-possible
+  job_request Release-Job client-error-forbidden; } | request >"$work/jobs/release.log"
+check "a job with no document, held, then released" "PASS,PASS,FAIL client-error-forbidden" \
+  "$(sed -n 's/.*\[\(PASS\|FAIL\)\]$/\1/p' "$work/jobs/release.log" | paste -s -d ,) \
+$(sed -n 's/.*status-code = \([a-z-]*\).*/\1/p' "$work/jobs/release.log" | head -n 1)"
+id=$(sed -n 's/^ *job-id (integer) = //p' "$work/jobs/release.log" | head -n 1)
+check "that job, cancelled by its owner" PASS "$(request <<EOF | sed -n 's/.*\[\(PASS\|FAIL\)\]$/\1/p'
+OPERATION Cancel-Job
+ATTR integer job-id ${id:-0}
+ATTR name requesting-user-name nobody
+STATUS successful-ok
+EOF
+)"
+check "server running after the release" yes "$(running "$server" && echo yes || echo no)"
+
 # A printer added while the server runs is deleted by its name.
 check "a printer added while the server runs, deleted" "deleted, 404" \
   "$(as_nobody "$app" delete -d full 2>>"$work/log/commands" && echo deleted || echo kept), \
