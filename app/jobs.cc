@@ -273,6 +273,8 @@ void set_job_time_limit(int seconds) {
   job_time_limit = seconds > 0 ? seconds : DEFAULT_JOB_TIME_LIMIT;
 }
 
+int job_time_limit_seconds() { return job_time_limit.load(); }
+
 bool print_raw(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/) {
   abort_with(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
              "Unsupported document format: send PDF, PostScript, PWG or Apple raster, JPEG or PNG");

@@ -16,9 +16,11 @@ bool print_document(pappl_job_t* job, pappl_device_t* device, void* data);
 
 // The longest a PDF or PostScript document may take to draw, in seconds,
 // before its job is aborted with a reason, so that an endless loop cannot
-// hold the printer; the server's -o job-time-limit=SECONDS.
+// hold the printer, and the longest a job may wait for its document; the
+// server's -o job-time-limit=SECONDS.
 inline constexpr int DEFAULT_JOB_TIME_LIMIT = 30 * 60;
 void set_job_time_limit(int seconds);
+int job_time_limit_seconds();
 
 // A raw job: refused, since only the app's own PNG may reach the printer.
 bool print_raw(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);

@@ -25,6 +25,7 @@
 #include "app/device_watch.h"
 #include "app/driver.h"
 #include "app/face.h"
+#include "app/job_watch.h"
 #include "app/jobs.h"
 #include "app/media_page.h"
 #include "app/watchdog.h"
@@ -352,6 +353,7 @@ pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/)
                        option(count, options, "admin-group"));
   install_media_page(system);
   watch_devices(system);
+  watch_jobs(system);
   papplSystemSetFooterHTML(system, FOOTER);
   papplSystemSetPrinterDrivers(system, 1, drivers, autoadd_driver, nullptr, setup_driver, nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", print_document, nullptr);

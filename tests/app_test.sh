@@ -276,6 +276,28 @@ a full temporary directory|jetto|page.pdf|temporary directory|res=720
 a document that draws for ever|jetto|endless.ps|job-time-limit|$a6
 CASES
 uri=ipp://localhost:8000/ipp/print/jetto
+# A job whose document never comes is cancelled after the time limit.
+id=$(request <<EOF | sed -n 's/^ *job-id (integer) = //p'
+OPERATION Create-Job
+ATTR name requesting-user-name nobody
+STATUS successful-ok
+DISPLAY job-id
+EOF
+)
+check "a job whose document never comes" \
+  "canceled: No document came within 3 seconds of the job's creation" \
+  "$(request <<EOF | awk '/job-state \(enum\)/ { state = $NF }
+    /job-state-message/ { sub(/^ *job-state-message \([^)]*\) = /, ""); message = $0 }
+    END { print state ": " message }'
+OPERATION Get-Job-Attributes
+DELAY "0,0.2"
+ATTR integer job-id ${id:-0}
+STATUS successful-ok
+EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 100
+DISPLAY job-state
+DISPLAY job-state-message
+EOF
+)"
 check "server running after the faults at the printer" yes \
   "$(running "$server" && echo yes || echo no)"
 
@@ -322,11 +344,13 @@ check "a job with no document, held, then released" "PASS,PASS,FAIL client-error
   "$(sed -n 's/.*\[\(PASS\|FAIL\)\]$/\1/p' "$work/jobs/release.log" | paste -s -d ,) \
 $(sed -n 's/.*status-code = \([a-z-]*\).*/\1/p' "$work/jobs/release.log" | head -n 1)"
 id=$(sed -n 's/^ *job-id (integer) = //p' "$work/jobs/release.log" | head -n 1)
+# Its owner cancels it, unless the time limit has already.
 check "that job, cancelled by its owner" PASS "$(request <<EOF | sed -n 's/.*\[\(PASS\|FAIL\)\]$/\1/p'
 OPERATION Cancel-Job
 ATTR integer job-id ${id:-0}
 ATTR name requesting-user-name nobody
 STATUS successful-ok
+STATUS client-error-not-possible
 EOF
 )"
 check "server running after the release" yes "$(running "$server" && echo yes || echo no)"
