@@ -193,6 +193,11 @@ grey.pwg|image/pwg-raster|-o media=iso_a6_105x148mm -o print-color-mode=monochro
 a4.pdf|application/pdf|-o media=iso_a4_210x297mm|331x468 colour;
 EOF
 
+# A page the last job did not have is not found, and the answer is whole.
+answer=$(curl -s -o /dev/null --max-time 10 -w '%{http_code} %{exitcode}' \
+  "$base/jetto/preview.png?page=99" || true)
+[ "$answer" = "404 0" ] || fail "a thumbnail of no page: '$answer', not '404 0'"
+
 # The thumbnails are private: on the network, plain HTTP is sent to TLS, and
 # there only an administrator sees them; a loopback client sees them too.
 network=https://192.0.2.1:8000

@@ -355,6 +355,11 @@ EOF
 )"
 check "server running after the release" yes "$(running "$server" && echo yes || echo no)"
 
+# The server logs at the level it was given.
+check "debug lines in the log at log-level=debug" yes \
+  "$(cat "$work/log/server.log.O" "$work/log/server.log" 2>/dev/null | grep -q '^D \[' &&
+    echo yes || echo no)"
+
 # A printer added while the server runs is deleted by its name.
 check "a printer added while the server runs, deleted" "deleted, 404" \
   "$(as_nobody "$app" delete -d full 2>>"$work/log/commands" && echo deleted || echo kept), \
