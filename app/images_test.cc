@@ -177,6 +177,13 @@ TEST(ImagesTest, RefusesWhatIsNotAWholeImageOfItsKind) {
   put32(&bomb, 20, 100000);
   put32(&bomb, 29,
         static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(bomb.data()) + 12, 17)));
+  // A JPEG whose frame header says 60000 x 60000 pixels.
+  std::string jpeg_bomb = jpeg;
+  const size_t frame = jpeg_bomb.find("\xFF\xC0");
+  for (const size_t at : {frame + 5, frame + 7}) {
+    jpeg_bomb[at] = static_cast<char>(60000 >> 8);
+    jpeg_bomb[at + 1] = static_cast<char>(60000 & 255);
+  }
   // An iCCP chunk declaring 1.4 GB of profile, before the image data.
   std::string greedy = png.substr(0, 33);
   greedy += std::string("\x58\x00\x00\x00iCCPdefault", 15);
@@ -197,6 +204,7 @@ TEST(ImagesTest, RefusesWhatIsNotAWholeImageOfItsKind) {
       {"PNG without its end", png.substr(0, png.size() - 12), ImageKind::PNG, "PNG"},
       {"JPEG as PNG", jpeg, ImageKind::PNG, "PNG"},
       {"PNG of 10^10 pixels", bomb, ImageKind::PNG, "million pixels"},
+      {"JPEG of 3.6 x 10^9 pixels", jpeg_bomb, ImageKind::JPEG, "million pixels"},
       {"PNG with a chunk of 1.4 GB", greedy, ImageKind::PNG, "PNG"},
   };
   for (const Case& c : cases) {
