@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+#include "app/printer_pages.h"
+
 namespace {
 
 constexpr int INTERVAL = 5;  // seconds, as PAPPL waits between its tries
@@ -26,10 +28,6 @@ void note_error(const char* message, void* data) {
 // The printers whose "offline" the watch set, by printer-id; only the main
 // loop's thread touches it.
 std::vector<int> marked_offline;
-
-void collect_printer(pappl_printer_t* printer, void* data) {
-  static_cast<std::vector<pappl_printer_t*>*>(data)->push_back(printer);
-}
 
 void find_processing_job(pappl_job_t* job, void* data) {
   auto** found = static_cast<pappl_job_t**>(data);
@@ -64,9 +62,7 @@ void look_at(pappl_printer_t* printer) {
 }
 
 bool look_at_printers(pappl_system_t* system, void* /*data*/) {
-  std::vector<pappl_printer_t*> printers;
-  papplSystemIteratePrinters(system, collect_printer, &printers);
-  for (pappl_printer_t* printer : printers) look_at(printer);
+  for (pappl_printer_t* printer : system_printers(system)) look_at(printer);
   return true;
 }
 
@@ -99,7 +95,8 @@ bool device_unopenable(const char* uri, char* reason, size_t size) {
     papplDeviceClose(device);
     return false;
   }
-  if (reason[0] == '\0') static_cast<void>(std::snprintf(reason, size, "not found: it may be off or disconnected"));
+  if (reason[0] == '\0')
+    static_cast<void>(std::snprintf(reason, size, "not found: it may be off or disconnected"));
   return true;
 }
 

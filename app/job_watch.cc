@@ -3,14 +3,11 @@
 #include <vector>
 
 #include "app/jobs.h"
+#include "app/printer_pages.h"
 
 namespace {
 
 constexpr int INTERVAL = 5;  // seconds
-
-void collect_printer(pappl_printer_t* printer, void* data) {
-  static_cast<std::vector<pappl_printer_t*>*>(data)->push_back(printer);
-}
 
 struct Overdue {
   time_t now;
@@ -28,9 +25,7 @@ void note_overdue(pappl_job_t* job, void* data) {
 }
 
 bool cancel_overdue_jobs(pappl_system_t* system, void* /*data*/) {
-  std::vector<pappl_printer_t*> printers;
-  papplSystemIteratePrinters(system, collect_printer, &printers);
-  for (pappl_printer_t* printer : printers) {
+  for (pappl_printer_t* printer : system_printers(system)) {
     Overdue overdue{time(nullptr), job_time_limit_seconds(), {}};
     papplPrinterIterateActiveJobs(printer, note_overdue, &overdue, 1, 0);
     // Cancelling takes the locks that iterating holds.

@@ -36,25 +36,23 @@ void* replace_page(void* data) {
   return nullptr;
 }
 
-struct Collecting {
-  const char* suffix;
-  std::vector<PrinterPath> printers;
-};
-
-void collect_printer(pappl_printer_t* printer, void* data) {
-  auto* collecting = static_cast<Collecting*>(data);
-  char path[256];
-  papplPrinterGetPath(printer, collecting->suffix, path, sizeof path);
-  std::string full = path;
-  if (collecting->suffix == nullptr) full += "/";
-  collecting->printers.push_back({printer, papplPrinterGetID(printer), full});
+// Each printer with the path of its page.
+std::vector<PrinterPath> printer_paths(pappl_system_t* system, const char* suffix) {
+  std::vector<PrinterPath> paths;
+  for (pappl_printer_t* printer : system_printers(system)) {
+    char path[256];
+    papplPrinterGetPath(printer, suffix, path, sizeof path);
+    std::string full = path;
+    if (suffix == nullptr) full += "/";
+    paths.push_back({printer, papplPrinterGetID(printer), full});
+  }
+  return paths;
 }
 
 bool replace_new_pages(pappl_system_t* system, void* data) {
   auto* replacement = static_cast<Replacement*>(data);
-  Collecting collecting{replacement->suffix, {}};
-  papplSystemIteratePrinters(system, collect_printer, &collecting);
-  for (PrinterPath& printer : collecting.printers) {
+  std::vector<PrinterPath> printers = printer_paths(system, replacement->suffix);
+  for (PrinterPath& printer : printers) {
     bool done = false;
     for (const PrinterPath& seen : replacement->replaced) {
       done = done || (seen.printer == printer.printer && seen.id == printer.id &&
@@ -70,11 +68,22 @@ bool replace_new_pages(pappl_system_t* system, void* data) {
     }
     pthread_detach(thread);
   }
-  replacement->replaced = std::move(collecting.printers);
+  replacement->replaced = std::move(printers);
   return true;
 }
 
 }  // namespace
+
+std::vector<pappl_printer_t*> system_printers(pappl_system_t* system) {
+  std::vector<pappl_printer_t*> printers;
+  papplSystemIteratePrinters(
+      system,
+      [](pappl_printer_t* printer, void* data) {
+        static_cast<std::vector<pappl_printer_t*>*>(data)->push_back(printer);
+      },
+      &printers);
+  return printers;
+}
 
 void replace_printer_pages(pappl_system_t* system, const char* suffix, pappl_resource_cb_t page) {
   // Lives as long as the program, as the timer does.

@@ -9,8 +9,14 @@
 
 #include <pappl/pappl.h>
 
+#include <vector>
+
 // Serves `page` at each printer's path with `suffix` ("media"), or at its
 // home page ("/NAME/") when `suffix` is null, handing it the printer.
 void replace_printer_pages(pappl_system_t* system, const char* suffix, pappl_resource_cb_t page);
+
+// The system's printers as they are now. Taken under the system's lock and
+// used after it, so that the printers' own locks may be taken.
+std::vector<pappl_printer_t*> system_printers(pappl_system_t* system);
 
 #endif  // RAVO_APP_PRINTER_PAGES_H_
