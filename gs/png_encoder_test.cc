@@ -106,4 +106,33 @@ TEST(PngEncoder, RefusesRowsMissingOrTooManyAndReportsTheSinksFailure) {
   EXPECT_EQ(png_encoder_start(0, 5, true, PNG_ENCODER_DEFAULTS, collect, &png), nullptr);
 }
 
+// A PNG image is at most 2^31 - 1 pixels each way, and no row may be longer
+// than the encoder holds.
+TEST(PngEncoder, StartsOnlyImagesAPngCanDescribe) {
+  const struct {
+    uint32_t width;
+    uint32_t height;
+    bool starts;
+  } cases[] = {
+      {1, 0, false},
+      {0, 1, false},
+      {1, 1, true},
+      {1, 0x7fffffffU, true},
+      {1, 0x80000000U, false},
+      {0x7fffffffU, 1, false},
+      {(1U << 28) + 1, 1, false},
+  };
+  for (const auto& c : cases) {
+    std::string png;
+    errno = 0;
+    PngEncoder* encoder =
+        png_encoder_start(c.width, c.height, true, {1, ROW_FILTER_UP, 0, 1U << 16}, collect, &png);
+    EXPECT_EQ(encoder != nullptr, c.starts) << c.width << "x" << c.height;
+    if (encoder == nullptr) {
+      EXPECT_EQ(errno, EINVAL) << c.width << "x" << c.height;
+    }
+    png_encoder_free(encoder);
+  }
+}
+
 }  // namespace

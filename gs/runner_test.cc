@@ -9,10 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -441,7 +444,7 @@ TEST(GsRunner, RunsGsWithOrWithoutStdbuf) {
 }
 
 // Runs the job with a stand-in gs, the shell script `script`, first on PATH.
-GsRun run_stand_in(const std::string& script, Collected* collected) {
+GsRun run_stand_in(const std::string& script, Collected* collected, const Range& range = {}) {
   const std::string dir = ravo_test::scratch_dir() + "/stand-in";
   mkdir(dir.c_str(), 0755);
   const std::string gs = dir + "/gs";
@@ -450,7 +453,7 @@ GsRun run_stand_in(const std::string& script, Collected* collected) {
   const char* path = std::getenv("PATH");
   const std::string saved = path != nullptr ? path : "";
   setenv("PATH", (dir + ":" + saved).c_str(), 1);
-  const GsRun run = run_on("showpage", collected);
+  const GsRun run = run_on("showpage", collected, range);
   setenv("PATH", saved.c_str(), 1);
   return run;
 }
@@ -475,6 +478,18 @@ TEST(GsRunner, GivesGsNoDescriptorOfItsCaller) {
 
 // A gs that ignores SIGTERM is killed once its grace after a cancellation
 // is over, so that the job does not hang until it ends by itself.
+// A cancelled gs that ends by itself soon after SIGTERM is let end so, and
+// is not killed before its grace is over.
+TEST(GsRunner, LetsACancelledGsEndByItself) {
+  Collected collected;
+  collected.cancel_after = 2;
+  const GsRun run = run_stand_in(
+      "trap 'kill $pid; sleep 0.1; exit 3' TERM\nsleep 10 >/dev/null & pid=$!\nwait\n", &collected);
+  EXPECT_EQ(run.outcome, GS_CANCELLED);
+  ASSERT_TRUE(WIFEXITED(run.wait_status)) << run.wait_status;
+  EXPECT_EQ(WEXITSTATUS(run.wait_status), 3);
+}
+
 TEST(GsRunner, KillsAGsThatIgnoresTheCancellation) {
   Collected collected;
   collected.cancel_after = 2;
@@ -586,6 +601,83 @@ TEST(GsRunner, GoesOnAfterASignalInterruptsIt) {
   sigaction(SIGUSR1, &saved, nullptr);
   EXPECT_EQ(run.outcome, GS_PRINTED);
   EXPECT_EQ(run.pages, 1U);
+}
+
+// Interrupts the calling thread with SIGUSR1 once `ready` holds, and ends
+// the test when the run has not ended within ten seconds of it.
+class Interrupter {
+ public:
+  explicit Interrupter(std::function<bool()> ready) : runner_(pthread_self()) {
+    struct sigaction handler {};
+    handler.sa_handler = take_signal;
+    sigaction(SIGUSR1, &handler, &saved_);
+    thread_ = std::thread([this, ready] {
+      while (!ready()) {
+        if (ended_) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      pthread_kill(runner_, SIGUSR1);
+      for (int waited = 0; !ended_; waited += 10) {
+        if (waited > 10000) {
+          std::fputs("the run did not end after the signal\n", stderr);
+          std::abort();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    });
+  }
+  ~Interrupter() {
+    ended_ = true;
+    thread_.join();
+    sigaction(SIGUSR1, &saved_, nullptr);
+  }
+
+ private:
+  pthread_t runner_;
+  struct sigaction saved_ {};
+  std::atomic<bool> ended_{false};
+  std::thread thread_;
+};
+
+// The signal comes after the last image has gone, while gs (or the check)
+// has yet to end: the error it leaves behind must not make the end of the
+// output look interrupted, which would have the runner read the end for
+// ever.
+TEST(GsRunner, EndsWhenASignalCameJustBeforeTheEnd) {
+  const std::string marks = ravo_test::scratch_dir() + "/marks";
+  const std::string fake_gs = std::string(EXAMPLES_DIR) + "/../tests/fake-gs/gs";
+  std::system(("rm -rf " + marks + " && mkdir -p " + marks + "/nullpage").c_str());
+  const std::string draw = "RAVO_FAKE_GS_OUTPUT=png RAVO_FAKE_GS_LOG=" + marks + " " + fake_gs +
+                           " \"$@\"\ntouch " + marks + "/drawn\n";
+  const std::string drawn = marks + "/drawn";
+  const struct {
+    const char* name;
+    std::string script;
+    bool precheck;
+  } cases[] = {
+      {"the drawing ends a second after its page", draw + "sleep 1\n", false},
+      {"the check ends a second after the drawing",
+       "case \"$*\" in *nullpage*) while [ ! -e " + drawn +
+           " ]; do sleep 0.05; done; sleep 1; "
+           "exit 0;; esac\n" +
+           draw,
+       true},
+  };
+  for (const auto& c : cases) {
+    std::remove(drawn.c_str());
+    Collected collected;
+    collected.cancel_after = 1000;
+    GsRun run;
+    {
+      Interrupter interrupter([&drawn] { return access(drawn.c_str(), F_OK) == 0; });
+      Range range;
+      range.precheck = c.precheck;
+      run = run_stand_in(c.script, &collected, range);
+    }
+    EXPECT_EQ(run.outcome, GS_PRINTED) << c.name;
+    EXPECT_EQ(run.pages, 1U) << c.name;
+  }
 }
 
 }  // namespace
