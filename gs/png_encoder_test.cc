@@ -106,6 +106,27 @@ TEST(PngEncoder, RefusesRowsMissingOrTooManyAndReportsTheSinksFailure) {
   EXPECT_EQ(png_encoder_start(0, 5, true, PNG_ENCODER_DEFAULTS, collect, &png), nullptr);
 }
 
+// Encodes `picture` of 200 x 100 RGB pixels with `options`.
+std::string encoded(const PngEncoderOptions& options) {
+  const std::vector<uint8_t> pixels = picture(200, 100, 3);
+  std::string png;
+  PngEncoder* encoder = png_encoder_start(200, 100, false, options, collect, &png);
+  if (encoder == nullptr) return "";
+  const bool whole = png_encoder_rows(encoder, pixels.data(), 100) && png_encoder_finish(encoder);
+  png_encoder_free(encoder);
+  return whole ? png : "";
+}
+
+// The level asked for is the level used; one zlib does not have is taken as
+// the fastest, never as stored blocks or a failure.
+TEST(PngEncoder, CompressesAtTheLevelAskedFor) {
+  const auto at = [](int level) { return encoded({level, ROW_FILTER_UP, 0, 1U << 16, false}); };
+  const std::string fastest = at(1);
+  ASSERT_FALSE(fastest.empty());
+  EXPECT_LT(at(9).size(), fastest.size());
+  for (const int unknown : {0, -1, 10}) EXPECT_EQ(at(unknown), fastest) << unknown;
+}
+
 // A PNG image is at most 2^31 - 1 pixels each way, and no row may be longer
 // than the encoder holds.
 TEST(PngEncoder, StartsOnlyImagesAPngCanDescribe) {
