@@ -156,6 +156,11 @@ bool save_state(pappl_system_t* system, void* data) {
 
 }  // namespace
 
+int job_time_limit_from(const char* text) {
+  const long seconds = std::strtol(text, nullptr, 10);
+  return seconds > 0 && seconds <= INT32_MAX ? static_cast<int>(seconds) : 0;
+}
+
 // A job that was printing when the server was killed is loaded from the state
 // as printing, with nothing to print it, for good: it is queued again instead,
 // to print from the start.
@@ -346,8 +351,7 @@ pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/)
     papplSystemSetHostName(system, hostname);
   }
   if (const char* limit = option(count, options, "job-time-limit")) {
-    const long seconds = std::strtol(limit, nullptr, 10);
-    set_job_time_limit(seconds > 0 && seconds <= INT32_MAX ? static_cast<int>(seconds) : 0);
+    set_job_time_limit(job_time_limit_from(limit));
   }
   guard_administration(system, option(count, options, "auth-service"),
                        option(count, options, "admin-group"));

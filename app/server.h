@@ -13,4 +13,8 @@ int run_printer_app(int argc, char** argv);
 // is when no job was printing or it cannot be read or written.
 void requeue_interrupted_jobs(const char* file);
 
+// The seconds of the job-time-limit option's text, or 0 (the default limit)
+// where it names no number of seconds from 1 to 2147483647.
+int job_time_limit_from(const char* text);
+
 #endif  // RAVO_APP_SERVER_H_

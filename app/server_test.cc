@@ -74,4 +74,15 @@ TEST(ServerTest, LeavesAMissingStateFileMissing) {
   EXPECT_NE(access(path.c_str(), F_OK), 0);
 }
 
+TEST(ServerTest, TakesTheJobTimeLimitInSeconds) {
+  const struct {
+    const char* text;
+    int seconds;
+  } cases[] = {
+      {"3", 3}, {"10", 10},  {"2147483647", 2147483647}, {"2147483648", 0}, {"0", 0}, {"-1", 0},
+      {"", 0},  {"soon", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(job_time_limit_from(c.text), c.seconds) << c.text;
+}
+
 }  // namespace
