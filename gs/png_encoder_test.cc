@@ -106,6 +106,60 @@ TEST(PngEncoder, RefusesRowsMissingOrTooManyAndReportsTheSinksFailure) {
   EXPECT_EQ(png_encoder_start(0, 5, true, PNG_ENCODER_DEFAULTS, collect, &png), nullptr);
 }
 
+// A sink that fails its write number `fail_at` (counted from 0) once, takes
+// every other, and counts the writes after the failure.
+struct FlakySink {
+  int fail_at;
+  int writes = 0;
+  int after_failure = 0;
+  bool told_late = false;  // a call that saw the write fail said it went well
+};
+
+bool flaky_write(void* context, const void* /*data*/, size_t /*size*/) {
+  auto* sink = static_cast<FlakySink*>(context);
+  const int number = sink->writes++;
+  if (number > sink->fail_at) ++sink->after_failure;
+  if (number != sink->fail_at) return true;
+  errno = EIO;
+  return false;
+}
+
+// Whether encoding a 30 x 40 picture into `sink` was said to succeed.
+bool encode_into(FlakySink* sink, const PngEncoderOptions& options) {
+  const std::vector<uint8_t> pixels = picture(30, 40, 3);
+  PngEncoder* encoder = png_encoder_start(30, 40, false, options, flaky_write, sink);
+  if (encoder == nullptr) return false;
+  bool whole = true;
+  for (uint32_t y = 0; whole && y < 40; y += 8) {
+    const int before = sink->writes;
+    whole = png_encoder_rows(encoder, pixels.data() + size_t{y} * 30 * 3, 8);
+    sink->told_late |= whole && before <= sink->fail_at && sink->fail_at < sink->writes;
+  }
+  whole = whole && png_encoder_finish(encoder);
+  png_encoder_free(encoder);
+  return whole;
+}
+
+// A write that fails once fails the image, whichever it is, and nothing is
+// written after it: an image with a piece missing never looks whole. Where
+// bands are compressed in the caller, the call whose write failed says so.
+TEST(PngEncoder, StopsAtTheFirstWriteThatFails) {
+  for (const uint32_t threads : {0U, 2U}) {
+    const PngEncoderOptions options{1, ROW_FILTER_UP, threads, 30 * 3 * 4, true};
+    FlakySink whole{-1};
+    ASSERT_TRUE(encode_into(&whole, options));
+    ASSERT_GT(whole.writes, 12);  // the signature, IHDR, IEND and several IDAT chunks
+    for (int fail_at = 0; fail_at < whole.writes; ++fail_at) {
+      FlakySink sink{fail_at};
+      EXPECT_FALSE(encode_into(&sink, options)) << "threads " << threads << ", write " << fail_at;
+      EXPECT_EQ(sink.after_failure, 0) << "threads " << threads << ", write " << fail_at;
+      if (threads == 0) {
+        EXPECT_FALSE(sink.told_late) << "write " << fail_at;
+      }
+    }
+  }
+}
+
 // Encodes `picture` of 200 x 100 RGB pixels with `options`.
 std::string encoded(const PngEncoderOptions& options) {
   const std::vector<uint8_t> pixels = picture(200, 100, 3);
