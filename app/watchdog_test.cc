@@ -1,11 +1,14 @@
 #include "app/watchdog.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -111,6 +114,57 @@ TEST(WatchdogTest, SendsTheMessageToTheNotifySocket) {
 
   close(listener);
   unlink(path.c_str());
+  rmdir(directory);
+}
+
+// A socket of `type` bound to `path`, or -1.
+int bound_socket(int type, const std::string& path) {
+  sockaddr_un address{};
+  socklen_t length = 0;
+  if (!notify_address(path.c_str(), &address, &length)) return -1;
+  const int fd = socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
+  // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
+  if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+// A server whose status line comes a byte at a time has answered once all
+// of it has come: the server is ready.
+TEST(WatchdogTest, TakesAnAnswerThatComesAByteAtATime) {
+  char directory[] = "/tmp/ravo-probe-XXXXXX";
+  ASSERT_NE(mkdtemp(directory), nullptr);
+  const std::string notify_path = std::string(directory) + "/notify";
+  const std::string server_path = std::string(directory) + "/server";
+  const int notified = bound_socket(SOCK_DGRAM, notify_path);
+  const int listener = bound_socket(SOCK_STREAM, server_path);
+  ASSERT_GE(notified, 0);
+  ASSERT_GE(listener, 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  std::thread server([listener] {
+    const int client = accept(listener, nullptr, nullptr);
+    if (client < 0) return;
+    char request[512];
+    static_cast<void>(recv(client, request, sizeof request, 0));
+    for (const char byte : std::string("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")) {
+      static_cast<void>(send(client, &byte, 1, MSG_NOSIGNAL));
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    close(client);
+  });
+  unsetenv("WATCHDOG_USEC");
+  setenv("NOTIFY_SOCKET", notify_path.c_str(), 1);
+  start_watchdog(server_path.c_str());
+  pollfd ready{notified, POLLIN, 0};
+  char got[64] = {};
+  if (poll(&ready, 1, 5000) == 1) static_cast<void>(recv(notified, got, sizeof got - 1, 0));
+  EXPECT_STREQ(got, "READY=1");
+  server.join();
+  unsetenv("NOTIFY_SOCKET");
+  close(listener);
+  close(notified);
+  unlink(server_path.c_str());
+  unlink(notify_path.c_str());
   rmdir(directory);
 }
 
