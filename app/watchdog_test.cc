@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -90,7 +91,7 @@ TEST(WatchdogTest, TakesOnlyAWorkingServersStatusLine) {
 }
 
 // The datagram reaches the socket named by NOTIFY_SOCKET, and nothing is sent
-// without one.
+// without one, nor without a descriptor for it.
 TEST(WatchdogTest, SendsTheMessageToTheNotifySocket) {
   char directory[] = "/tmp/ravo-notify-XXXXXX";
   ASSERT_NE(mkdtemp(directory), nullptr);
@@ -106,6 +107,13 @@ TEST(WatchdogTest, SendsTheMessageToTheNotifySocket) {
   unsetenv("NOTIFY_SOCKET");
   EXPECT_FALSE(notify_service_manager("READY=1"));
   setenv("NOTIFY_SOCKET", path.c_str(), 1);
+  // With no descriptor left for the socket, nothing is sent, and it says so.
+  rlimit saved{};
+  getrlimit(RLIMIT_NOFILE, &saved);
+  const rlimit none = {static_cast<rlim_t>(listener), saved.rlim_max};
+  setrlimit(RLIMIT_NOFILE, &none);
+  EXPECT_FALSE(notify_service_manager("READY=1"));
+  setrlimit(RLIMIT_NOFILE, &saved);
   EXPECT_TRUE(notify_service_manager("WATCHDOG=1"));
   unsetenv("NOTIFY_SOCKET");
   char got[64] = {};
