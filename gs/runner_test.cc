@@ -479,12 +479,19 @@ TEST(GsRunner, GivesGsNoDescriptorOfItsCaller) {
 // A gs that ignores SIGTERM is killed once its grace after a cancellation
 // is over, so that the job does not hang until it ends by itself.
 // A cancelled gs that ends by itself soon after SIGTERM is let end so, and
-// is not killed before its grace is over.
+// is not killed before its grace is over. The job is cancelled once the
+// stand-in's page has come, when its trap is set.
 TEST(GsRunner, LetsACancelledGsEndByItself) {
+  const std::string log = ravo_test::scratch_dir() + "/graced";
+  mkdir(log.c_str(), 0755);
+  const std::string fake_gs = std::string(EXAMPLES_DIR) + "/../tests/fake-gs/gs";
   Collected collected;
-  collected.cancel_after = 2;
+  collected.cancel_at = 1;
   const GsRun run = run_stand_in(
-      "trap 'kill $pid; sleep 0.1; exit 3' TERM\nsleep 10 >/dev/null & pid=$!\nwait\n", &collected);
+      "trap 'kill $pid 2>/dev/null; sleep 0.1; exit 3' TERM\n"
+      "RAVO_FAKE_GS_OUTPUT=png RAVO_FAKE_GS_LOG=" +
+          log + " " + fake_gs + " \"$@\"\nsleep 10 >/dev/null & pid=$!\nwait\n",
+      &collected);
   EXPECT_EQ(run.outcome, GS_CANCELLED);
   ASSERT_TRUE(WIFEXITED(run.wait_status)) << run.wait_status;
   EXPECT_EQ(WEXITSTATUS(run.wait_status), 3);
