@@ -74,6 +74,8 @@ for entry in ravoadmin:4901:admin-secret ravouser:4902:user-secret; do
   echo "$name:$(openssl passwd -6 "$password"):19000:0:99999:7:::" >>/etc/shadow
 done
 cp "$pam_file" /etc/pam.d/ravo-printer-app
+# A wrong password is answered at once here, without pam_unix's pause.
+sed -i 's/^\(auth[[:space:]].*pam_unix\.so\)/\1 nodelay/' /etc/pam.d/common-auth
 admin=ravoadmin:admin-secret
 
 # Where USER's programs keep their state: root's own, so that nobody's is
