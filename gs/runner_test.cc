@@ -581,6 +581,44 @@ TEST(GsRunner, SaysWhenDescriptorsRunOut) {
   }
 }
 
+// Every way a job runs closes what it opened: the pipes, the holding file,
+// and the check's own description of the document, also where no holding
+// file could be made and the check runs first.
+TEST(GsRunner, LeavesNoDescriptorOpenAfterAJob) {
+  const char* saved = std::getenv("TMPDIR");
+  const std::string tmpdir = saved != nullptr ? saved : "";
+  const struct {
+    const char* name;
+    bool precheck;
+    bool unheld;
+    const char* tmpdir;  // null: as it is
+  } cases[] = {
+      {"drawn", false, false, nullptr},
+      {"checked beside", true, false, nullptr},
+      {"checked beside, unheld", true, true, nullptr},
+      {"checked first, with nowhere to hold", true, false, "/nonexistent"},
+      {"drawn, with nowhere to hold", false, false, "/nonexistent"},
+  };
+  const std::string job = ravo_test::write_scratch_file("job.ps", "showpage showpage");
+  for (const auto& c : cases) {
+    if (c.tmpdir != nullptr) setenv("TMPDIR", c.tmpdir, 1);
+    const std::set<int> before = open_descriptors();
+    Collected collected;
+    Range range;
+    range.precheck = c.precheck;
+    range.unheld = c.unheld;
+    const GsRun run = run_on_file(job, &collected, range);
+    EXPECT_EQ(open_descriptors(), before) << c.name;
+    EXPECT_EQ(run.outcome, GS_PRINTED) << c.name;
+    EXPECT_EQ(run.pages, 2U) << c.name;
+    if (saved != nullptr) {
+      setenv("TMPDIR", tmpdir.c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+}
+
 void take_signal(int /*signal*/) {}
 
 // A signal that interrupts the runner while it waits for gs's output does
