@@ -206,6 +206,7 @@ TEST(MediaTest, ChecksWhatAJobAsksForAgainstWhatThePrinterHas) {
     const char* mode;
     int dpi;
     const char* said;  // the start of the message, null when it passes
+    int down = 0;      // the resolution's second value, where it is not `dpi`
   };
   const Case cases[] = {
       {"nothing asked", nullptr, 0, 0, nullptr, nullptr, 0, nullptr},
@@ -223,6 +224,10 @@ TEST(MediaTest, ChecksWhatAJobAsksForAgainstWhatThePrinterHas) {
        "The printer has no colour mode bi-level; it has auto, color and monochrome"},
       {"300 dpi", nullptr, 0, 0, nullptr, nullptr, 300,
        "The printer has no resolution 300x300dpi; it has 180 dpi, 360 dpi, 720 dpi"},
+      {"360 by 180 dpi", nullptr, 0, 0, nullptr, nullptr, 360,
+       "The printer has no resolution 360x180dpi; it has", 180},
+      {"180 by 360 dpi", nullptr, 0, 0, nullptr, nullptr, 180,
+       "The printer has no resolution 180x360dpi; it has", 360},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -236,7 +241,7 @@ TEST(MediaTest, ChecksWhatAJobAsksForAgainstWhatThePrinterHas) {
     }
     if (c.dpi > 0) {
       ippAddResolution(request.ipp, IPP_TAG_JOB, "printer-resolution", IPP_RES_PER_INCH, c.dpi,
-                       c.dpi);
+                       c.down > 0 ? c.down : c.dpi);
     }
     char message[512] = "";
     const bool passes = check_request(request.attributes(), message, sizeof message);

@@ -1,6 +1,7 @@
 #include "app/server.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -72,6 +73,29 @@ TEST(ServerTest, LeavesAMissingStateFileMissing) {
   static_cast<void>(std::remove(path.c_str()));
   requeue_interrupted_jobs(path.c_str());
   EXPECT_NE(access(path.c_str(), F_OK), 0);
+}
+
+// A state that cannot be written whole (the disk is full: here the
+// temporary file is /dev/full) leaves the saved one as it was.
+TEST(ServerTest, KeepsTheStateWhenTheRequeuedOneCannotBeWritten) {
+  const std::string path = temporary_state();
+  {
+    std::ofstream out(path);
+    out << "Job id=\"1\" state=\"5\"\n";
+  }
+  const std::string temporary = path + ".requeued";
+  ASSERT_EQ(symlink("/dev/full", temporary.c_str()), 0);
+  requeue_interrupted_jobs(path.c_str());
+  struct stat status {};
+  EXPECT_EQ(lstat(path.c_str(), &status), 0);
+  if (S_ISREG(status.st_mode)) {
+    EXPECT_EQ(read_all(path), "Job id=\"1\" state=\"5\"\n");
+  } else {
+    ADD_FAILURE() << "the state is no longer a file of its own";
+  }
+  EXPECT_NE(access(temporary.c_str(), F_OK), 0) << "temporary left";
+  static_cast<void>(std::remove(temporary.c_str()));
+  static_cast<void>(std::remove(path.c_str()));
 }
 
 TEST(ServerTest, TakesTheJobTimeLimitInSeconds) {
