@@ -110,4 +110,25 @@ TEST(PngStream, TakesOnlyAThirteenByteIhdr) {
   }
 }
 
+// Once refused, a stream stays refused for what it was refused for, however
+// much more it is fed, even whole images.
+TEST(PngStream, StaysRefusedWhateverComesAfter) {
+  const std::string good = image(40, 30, PNG_RGB);
+  for (const std::string& start : {std::string("text\n"), image(41, 30, PNG_RGB)}) {
+    PngStream stream;
+    png_stream_start(&stream, 40, 30, PNG_RGB);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(start.data());
+    ASSERT_FALSE(png_stream_feed(&stream, bytes, start.size()));
+    const char* fault = stream.fault;
+    for (int round = 0; round < 20; ++round) {
+      for (size_t at = 0; at < good.size(); at += 8) {
+        const auto* data = reinterpret_cast<const uint8_t*>(good.data()) + at;
+        EXPECT_FALSE(png_stream_feed(&stream, data, std::min<size_t>(8, good.size() - at)));
+      }
+    }
+    EXPECT_FALSE(png_stream_finish(&stream));
+    EXPECT_STREQ(stream.fault, fault);
+  }
+}
+
 }  // namespace
