@@ -104,6 +104,31 @@ TEST(GsRunner, PassesOnWholeImagesAndSaysWhatWentWrong) {
   }
 }
 
+// Checked beside the drawing, a document with no page, or one that fails
+// after its first, is still told for what it is.
+TEST(GsRunner, SaysWhatWentWrongWithACheckedDocument) {
+  const struct {
+    const char* job;
+    GsOutcome outcome;
+    const char* message;
+  } cases[] = {
+      {"", GS_NO_PAGES, "gs rendered no page"},
+      {"showpage nosuchoperator", GS_FAILED, "gs exited with status 1"},
+  };
+  for (const auto& c : cases) {
+    Collected collected;
+    Range range;
+    range.precheck = true;
+    const GsRun run = run_on(c.job, &collected, range);
+    char message[GS_MESSAGE_SIZE] = "";
+    describe_gs_run(run, message);
+    EXPECT_EQ(run.outcome, c.outcome) << c.job;
+    EXPECT_EQ(run.pages, 0U) << c.job;
+    EXPECT_STREQ(message, c.message) << c.job;
+    EXPECT_TRUE(collected.bytes.empty()) << c.job;
+  }
+}
+
 // Three pages, each blacker than the one before.
 const char* const THREE_PAGES = "1 -0.3 0.1 { setgray clippath fill showpage } for";
 
