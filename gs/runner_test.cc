@@ -501,8 +501,6 @@ TEST(GsRunner, GivesGsNoDescriptorOfItsCaller) {
   EXPECT_FALSE(descriptors.contains(77));
 }
 
-// A gs that ignores SIGTERM is killed once its grace after a cancellation
-// is over, so that the job does not hang until it ends by itself.
 // A cancelled gs that ends by itself soon after SIGTERM is let end so, and
 // is not killed before its grace is over. The job is cancelled once the
 // stand-in's page has come, when its trap is set.
@@ -522,6 +520,8 @@ TEST(GsRunner, LetsACancelledGsEndByItself) {
   EXPECT_EQ(WEXITSTATUS(run.wait_status), 3);
 }
 
+// A gs that ignores SIGTERM is killed once its grace after a cancellation
+// is over, so that the job does not hang until it ends by itself.
 TEST(GsRunner, KillsAGsThatIgnoresTheCancellation) {
   Collected collected;
   collected.cancel_after = 2;
