@@ -73,14 +73,17 @@ cp "$pam_file" /etc/pam.d/ravo-printer-app
 sed -i 's/^\(auth[[:space:]].*pam_unix\.so\)/\1 nodelay/' /etc/pam.d/common-auth
 rm -rf /etc/cups/ssl  # as where CUPS is not installed: the server makes it
 
-# The server, as root (the way the shipped unit runs it) or as nobody.
+# The server, as root the way the shipped unit runs it, with no port named
+# (PAPPL's default, 8000 plus the user ID modulo 1000: 8000), or as nobody
+# on port 8000.
 running() { ps -o stat= -p "$1" | grep -q '^[^Z]'; }
 start_server() { # USER [OPTIONS...]
   user=$1
   shift
+  [ "$user" = 0 ] || set -- -o server-port=8000 "$@"
   setpriv --reuid="$user" --regid="$user" --clear-groups env -i HOME="$work/home" \
     TMPDIR="$work/tmp" PATH="$work/bin" ASAN_OPTIONS="${ASAN_OPTIONS:-}" \
-    UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" "$app" server -o server-port=8000 -o log-level=debug \
+    UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" "$app" server -o log-level=debug \
     -o log-file="$work/log/server-$user.log" -o spool-directory="$work/spool" "$@" \
     2>>"$work/log/stderr" &
   server=$!
