@@ -8,9 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "app/media_page.h"
 #include "app/printer_pages.h"
@@ -279,13 +281,15 @@ bool is_administrator(const char* user, const char* group_name) {
       admins == nullptr) {
     return false;
   }
-  gid_t groups[256];
-  int count = 256;
-  if (getgrouplist(user, found->pw_gid, groups, &count) < 0) return false;
-  for (int i = 0; i < count; ++i) {
-    if (groups[i] == admins->gr_gid) return true;
+  // A user in more groups than there is room for is told how many there are.
+  std::vector<gid_t> groups(64);
+  int count = static_cast<int>(groups.size());
+  while (getgrouplist(user, found->pw_gid, groups.data(), &count) < 0) {
+    if (count <= static_cast<int>(groups.size())) return false;
+    groups.resize(static_cast<size_t>(count));
   }
-  return false;
+  const auto end = groups.begin() + count;
+  return std::find(groups.begin(), end, admins->gr_gid) != end;
 }
 
 void guard_administration(pappl_system_t* system, const char* auth_service,

@@ -67,6 +67,12 @@ for entry in ravoadmin:4901:admin-secret ravouser:4902:user-secret; do
   echo "$name:x:$id:" >>/etc/group
   echo "$name:$(openssl passwd -6 "$password"):19000:0:99999:7:::" >>/etc/shadow
 done
+# ravomany, in lpadmin and 300 groups more: more than a fixed list holds.
+echo "ravomany:x:4903:4903::/nonexistent:/usr/sbin/nologin" >>/etc/passwd
+echo "ravomany:x:4903:" >>/etc/group
+echo "ravomany:$(openssl passwd -6 many-secret):19000:0:99999:7:::" >>/etc/shadow
+sed -i 's/^\(lpadmin:.*\)$/\1,ravomany/' /etc/group
+seq 1 300 | awk '{ print "ravomany" $1 ":x:" 5000 + $1 ":ravomany" }' >>/etc/group
 cp "$pam_file" /etc/pam.d/ravo-printer-app
 # A wrong password is answered at once here: the pause pam_unix makes after a
 # failure (2 s) is the machine's own policy, and would be most of the test.
@@ -311,6 +317,10 @@ resume-printer|401|401|403|200
 hold-new-jobs|401|401|403|200
 release-held-new-jobs|401|401|403|200
 CASES
+for operation in Pause-Printer Resume-Printer; do
+  check "LAN: $operation, lpadmin member in 302 groups" successful-ok \
+    "$(operation "$lan" ravomany:many-secret "$operation")"
+done
 check "LAN: printing after the accepted changes" completed "$(print_page "$lan" lan-job-2)"
 
 echo "# root's server, from loopback"
