@@ -173,6 +173,20 @@ TEST(PngWriterTest, RefusesWhatItCannotEncodeFaithfully) {
   }
 }
 
+// A page the printer would get with no width or no height is refused at
+// once, and says why.
+TEST(PngWriterTest, RefusesAPageOfNoSize) {
+  for (const OutputPage page :
+       {OutputPage{0, 3, true, 1}, OutputPage{4, 0, true, 1}, OutputPage{0, 0, true, 1}}) {
+    std::string png;
+    PngWriter writer;
+    EXPECT_FALSE(writer.start({LineFormat::GREY8, 4, 3}, page, PngSink{append, &png}))
+        << page.width << "x" << page.height;
+    EXPECT_STREQ(writer.error(), "The page is empty or too wide");
+    EXPECT_TRUE(png.empty());
+  }
+}
+
 TEST(PngWriterTest, LineBytesAreCountedIn64Bits) {
   struct Case {
     InputPage in;
