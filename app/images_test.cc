@@ -275,15 +275,17 @@ TEST(ImagesTest, PlansWithinTheBudget) {
   }
 }
 
-// A page header of `width` pixels a line of `bits` each in `space`.
-cups_page_header2_t header(cups_cspace_t space, unsigned bits, unsigned width, unsigned line) {
+// A page header of `width` pixels a line of `bits` each in `space`, its
+// colours in `order`.
+cups_page_header2_t header(cups_cspace_t space, unsigned bits, unsigned width, unsigned line,
+                           cups_order_t order = CUPS_ORDER_CHUNKED) {
   cups_page_header2_t made{};
   made.cupsWidth = width;
   made.cupsHeight = 10;
   made.cupsBitsPerColor = bits == 1 ? 1 : 8;
   made.cupsBitsPerPixel = bits;
   made.cupsBytesPerLine = line;
-  made.cupsColorOrder = CUPS_ORDER_CHUNKED;
+  made.cupsColorOrder = order;
   made.cupsColorSpace = space;
   return made;
 }
@@ -308,6 +310,10 @@ TEST(ImagesTest, TakesOnlyTheRasterThePrinterOffersWithConsistentLines) {
        LineFormat::RGB8},
       {"lines a byte short", header(CUPS_CSPACE_SRGB, 24, 100, 299), false, LineFormat::RGB8},
       {"no width", header(CUPS_CSPACE_SW, 8, 0, 0), false, LineFormat::RGB8},
+      {"sRGB in bands", header(CUPS_CSPACE_SRGB, 24, 100, 300, CUPS_ORDER_BANDED), false,
+       LineFormat::RGB8},
+      {"sRGB in planes", header(CUPS_CSPACE_SRGB, 24, 100, 300, CUPS_ORDER_PLANAR), false,
+       LineFormat::RGB8},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
