@@ -6,6 +6,8 @@
 
 #include <pappl/pappl.h>
 
+#include <cstdio>
+
 inline constexpr char DRIVER_NAME[] = "marven_jetto_412_519";
 inline constexpr char DRIVER_DESCRIPTION[] = "Marven Jetto 412_519";
 
@@ -21,5 +23,9 @@ const char* autoadd_driver(const char* device_info, const char* device_uri, cons
 bool setup_driver(pappl_system_t* system, const char* driver_name, const char* device_uri,
                   const char* device_id, pappl_pr_driver_data_t* data, ipp_t** attrs,
                   void* context);
+
+// Writes `text` to `out` as a PostScript string, for the test page: in
+// parentheses, with the parentheses and backslashes in it escaped.
+void put_ps_string(FILE* out, const char* text);
 
 #endif  // RAVO_APP_DRIVER_H_

@@ -35,4 +35,27 @@ TEST(DriverTest, AutoAddsOnlyTheJettoByItsDeviceId) {
   }
 }
 
+// The test page shows the printer's name and settings as they are, whatever
+// they hold: PostScript's specials are escaped, and nothing else is.
+TEST(DriverTest, WritesTextAsAPostScriptString) {
+  const struct {
+    const char* text;
+    const char* written;
+  } cases[] = {
+      {"", "()"},
+      {"Marven Jetto 412_519", "(Marven Jetto 412_519)"},
+      {"upstairs (by the door)", "(upstairs \\(by the door\\))"},
+      {"a ( alone", "(a \\( alone)"},
+      {"C:\\spool", "(C:\\\\spool)"},
+  };
+  for (const auto& c : cases) {
+    char buffer[128] = "";
+    FILE* out = fmemopen(buffer, sizeof buffer, "w");
+    ASSERT_NE(out, nullptr);
+    put_ps_string(out, c.text);
+    std::fclose(out);
+    EXPECT_STREQ(buffer, c.written) << c.text;
+  }
+}
+
 }  // namespace

@@ -401,7 +401,8 @@ check "its printer, deleted with the job waiting" kept \
   "$(as_nobody "$app" delete -d nowhere 2>>"$work/log/commands" && echo deleted || echo kept)"
 as_nobody "$app" cancel -d nowhere -a >/dev/null 2>>"$work/log/commands" || true
 tries=0
-until as_nobody "$app" delete -d nowhere 2>>"$work/log/commands" || [ "$tries" -ge 50 ]; do
+# The name may also come joined to -d.
+until as_nobody "$app" delete -dnowhere 2>>"$work/log/commands" || [ "$tries" -ge 50 ]; do
   tries=$((tries + 1))
   sleep 0.2
 done
