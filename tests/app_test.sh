@@ -61,6 +61,7 @@ PDF, the second of two pages, two copies|two.pdf|completed: 2 x 2976x4209 colour
 Apple raster, A6, two copies|page.urf|completed: 2 x 1488x2098 colour|media=iso_a6_105x148mm copies=2
 JPEG, L grey|page.jpg|completed: 1 x 1260x1800 grey|media=oe_photo-l_3.5x5in mode=monochrome
 JPEG, two copies|page.jpg|completed: 2 x 744x1049 colour|$a6 copies=2
+PWG raster, the first of two pages|two.pwg|completed: 1 x 744x1049 colour|$a6 pages=1-1
 PWG raster, the second of two pages|two.pwg|completed: 1 x 744x1049 colour|$a6 pages=2-2
 PNG, 4 x 6 in from the roll at 180 dpi|page.png|completed: 1 x 708x1080 colour|media=na_index-4x6_4x6in source=main-roll res=180
 CASES
