@@ -93,6 +93,12 @@ TEST(PngWriterTest, GivesExactlyThePageSizeCroppingOrPaddingWithWhite) {
        {3, 1, true, 1},
        {0, 255, 0},
        {0, 255, 0}},
+      {"1-bit black past its first byte",
+       {LineFormat::BLACK1, 12, 1},
+       {0x01, 0x90},
+       {12, 1, true, 1},
+       {255, 255, 255, 255, 255, 255, 255, 0, 0, 255, 255, 0},
+       {255, 255, 255, 255, 255, 255, 255, 0, 0, 255, 255, 0}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
