@@ -646,33 +646,6 @@ TEST(GsRunner, LeavesNoDescriptorOpenAfterAJob) {
 
 void take_signal(int /*signal*/) {}
 
-// A signal that interrupts the runner while it waits for gs's output does
-// not keep it from reading what comes after. (A runner that spun instead
-// would ask `cancelled` often enough to be cancelled.)
-TEST(GsRunner, GoesOnAfterASignalInterruptsIt) {
-  const std::string log = ravo_test::scratch_dir() + "/interrupted";
-  mkdir(log.c_str(), 0755);
-  const std::string fake_gs = std::string(EXAMPLES_DIR) + "/../tests/fake-gs/gs";
-  struct sigaction handler {};
-  struct sigaction saved {};
-  handler.sa_handler = take_signal;
-  sigaction(SIGUSR1, &handler, &saved);
-  const pthread_t runner = pthread_self();
-  std::thread interrupter([runner] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    pthread_kill(runner, SIGUSR1);
-  });
-  Collected collected;
-  collected.cancel_after = 10000;
-  const GsRun run = run_stand_in(
-      "sleep 1\nRAVO_FAKE_GS_OUTPUT=png RAVO_FAKE_GS_LOG=" + log + " exec " + fake_gs + " \"$@\"\n",
-      &collected);
-  interrupter.join();
-  sigaction(SIGUSR1, &saved, nullptr);
-  EXPECT_EQ(run.outcome, GS_PRINTED);
-  EXPECT_EQ(run.pages, 1U);
-}
-
 // Interrupts the calling thread with SIGUSR1 once `ready` holds, and ends
 // the test when the run has not ended within ten seconds of it.
 class Interrupter {
@@ -709,6 +682,27 @@ class Interrupter {
   std::atomic<bool> ended_{false};
   std::thread thread_;
 };
+
+// A signal that interrupts the runner while it waits for gs's output does
+// not keep it from reading what comes after. (A runner that spun instead
+// would ask `cancelled` often enough to be cancelled.)
+TEST(GsRunner, GoesOnAfterASignalInterruptsIt) {
+  const std::string log = ravo_test::scratch_dir() + "/interrupted";
+  mkdir(log.c_str(), 0755);
+  const std::string fake_gs = std::string(EXAMPLES_DIR) + "/../tests/fake-gs/gs";
+  Collected collected;
+  collected.cancel_after = 10000;
+  GsRun run;
+  {
+    // While the stand-in still sleeps, before it writes anything.
+    Interrupter interrupter([] { return true; });
+    run = run_stand_in("sleep 1\nRAVO_FAKE_GS_OUTPUT=png RAVO_FAKE_GS_LOG=" + log + " exec " +
+                           fake_gs + " \"$@\"\n",
+                       &collected);
+  }
+  EXPECT_EQ(run.outcome, GS_PRINTED);
+  EXPECT_EQ(run.pages, 1U);
+}
 
 // The signal comes after the last image has gone, while gs (or the check)
 // has yet to end: the error it leaves behind must not make the end of the
