@@ -1,5 +1,6 @@
 #include "app/server.h"
 
+#include <dlfcn.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <pappl/pappl.h>
@@ -9,6 +10,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -216,6 +218,14 @@ bool start_loaded_jobs_once(pappl_system_t* system, void* /*data*/) {
   return false;
 }
 
+// The system whose loop has run; see papplSystemDelete below.
+std::atomic<pappl_system_t*> served_system{nullptr};
+
+bool note_served(pappl_system_t* system, void* /*data*/) {
+  served_system = system;
+  return false;
+}
+
 // PAPPL 1.3.1 aborts a streamed raster job that arrives while another job
 // prints, and its abort takes the system's lock while holding the printer's,
 // against the order of the main loop, which holds the system's while it
@@ -378,6 +388,7 @@ pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/)
   requeue_interrupted_jobs(state_file);
   papplSystemLoadState(system, state_file);
   papplSystemAddTimerCallback(system, time(nullptr), 0, start_loaded_jobs_once, nullptr);
+  papplSystemAddTimerCallback(system, 0, 0, note_served, nullptr);
   papplSystemSetSaveCallback(system, save_state, state_file);
   char local_socket[1024];
   find_local_socket(local_socket, sizeof local_socket);
@@ -387,6 +398,21 @@ pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/)
 }
 
 }  // namespace
+
+// PAPPL 1.3.1 deletes the system the moment its loop stops, while the
+// threads of clients that connected in the loop's last moments, which it
+// does not wait for, go on reading the system: a status poll or a web page
+// in the last second of a shutdown made the server crash on its way out.
+// The served system is then kept for the moments left to the process; PAPPL
+// deletes every other one. PAPPL's own calls come here through its
+// procedure linkage table.
+extern "C" void papplSystemDelete(pappl_system_t* system) {
+  if (system != nullptr && system == served_system.load()) return;
+  using delete_system = void (*)(pappl_system_t*);
+  static const auto pappl_delete =
+      reinterpret_cast<delete_system>(dlsym(RTLD_NEXT, "papplSystemDelete"));
+  if (pappl_delete != nullptr) pappl_delete(system);
+}
 
 int run_printer_app(int argc, char** argv) {
   // libcups reads each nested collection of a request by recursion, on the

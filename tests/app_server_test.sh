@@ -286,6 +286,25 @@ a port in use|8000
 a port for root only|80
 CASES
 
+# Clients that connect while the server ends, as status polls and web pages
+# do: it ends without reading what it has already freed, which
+# AddressSanitizer reports. Which client comes last is chance: three rounds.
+reported() { grep -c 'ERROR: AddressSanitizer' "$work/log/stderr" || true; }
+before=$(reported)
+for round in 1 2 3; do
+  as_nobody "$app" shutdown >/dev/null 2>>"$work/log/commands" || true
+  tries=0
+  while running "$server" && [ "$tries" -lt 300 ]; do
+    tries=$((tries + 1))
+    for poll in 1 2 3 4; do server_up & done
+    sleep 0.05
+  done
+  wait "$server" 2>/dev/null || true
+  start_server
+done
+check "clients connecting while the server ends: errors reported" 0 "$(($(reported) - before))"
+sleep 1
+
 # A job killed with the server: after the restart it prints from the start,
 # without a new job to set it off. gs is slowed so that the kill finds it
 # before it has written anything, and the kill waits until the state file,
