@@ -411,6 +411,8 @@ check "its printer, deleted once the job is cancelled" 404 \
   "$(curl -s -o /dev/null -w '%{http_code}' http://localhost:8000/nowhere/)"
 uri=ipp://localhost:8000/ipp/print/jetto
 
-[ "$failed" = 0 ] || { grep -E '^[EW] |Job [0-9]+\]' "$work/log/server.log" | tail -n 40
+[ "$failed" = 0 ] || { cat "$work/log/server.log.O" "$work/log/server.log" 2>/dev/null |
+    grep -E 'Client [0-9]+\] [A-Za-z-]+ (client|server)-error-' | tail -n 20
+  grep -E '^[EW] |Job [0-9]+\]' "$work/log/server.log" | tail -n 40
   tail -n 40 "$work/log/stderr"; }
 finish
