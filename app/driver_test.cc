@@ -1,6 +1,13 @@
 #include "app/driver.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
 
 namespace {
 
@@ -56,6 +63,48 @@ TEST(DriverTest, WritesTextAsAPostScriptString) {
     std::fclose(out);
     EXPECT_STREQ(buffer, c.written) << c.text;
   }
+}
+
+// "Print Test Page": a whole PostScript page in the spool, naming the printer
+// and what it prints with, or nothing where the spool cannot take it.
+TEST(DriverTest, WritesATestPageNamingThePrinterAndItsDefaults) {
+  char spool[] = "/tmp/ravo-testpage-XXXXXX";
+  ASSERT_NE(mkdtemp(spool), nullptr);
+  pappl_system_t* system = papplSystemCreate(PAPPL_SOPTIONS_MULTI_QUEUE, "test", 0, nullptr, spool,
+                                             "/dev/null", PAPPL_LOGLEVEL_FATAL, nullptr, false);
+  ASSERT_NE(system, nullptr);
+  papplSystemSetPrinterDrivers(system, 1, drivers, autoadd_driver, nullptr, setup_driver, nullptr);
+  pappl_printer_t* printer =
+      papplPrinterCreate(system, 0, "upstairs (hall)", DRIVER_NAME, "MFG:Marven;MDL:Jetto 412_519;",
+                         "file:///dev/null");
+  ASSERT_NE(printer, nullptr);
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  ASSERT_NE(data.testpage_cb, nullptr);
+
+  char file[1024] = "";
+  const char* written = data.testpage_cb(printer, file, sizeof file);
+  ASSERT_EQ(written, file);
+  std::ifstream in(file);
+  std::stringstream page;
+  page << in.rdbuf();
+  const std::string text = page.str();
+  EXPECT_EQ(text.rfind("%!PS-Adobe-3.0\n", 0), 0U);
+  EXPECT_EQ(text.substr(text.size() - 9), "showpage\n");
+  for (const char* line : {"(Printer: upstairs \\(hall\\) \\(Marven Jetto 412_519\\))",
+                           "(Media: iso_a4_210x297mm \\(A4\\))", "(Source: auto, with margins)",
+                           "(Resolution: 360 dpi)", "(Colour mode: color)"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
+  }
+  unlink(file);
+
+  // A spool that is no longer a directory, which stops root too.
+  ASSERT_EQ(rmdir(spool), 0);
+  std::ofstream(spool).put('x');
+  chmod(spool, 0600);
+  EXPECT_EQ(data.testpage_cb(printer, file, sizeof file), nullptr);
+  papplSystemDelete(system);
+  unlink(spool);
 }
 
 }  // namespace
