@@ -468,6 +468,29 @@ TEST(GsRunner, RunsGsWithOrWithoutStdbuf) {
   }
 }
 
+// An empty entry of PATH is the working directory, for the runner as for exec:
+// a gs found only there is still run through stdbuf.
+TEST(GsRunner, LooksForGsInTheWorkingDirectoryForAnEmptyPathEntry) {
+  const std::string dir = ravo_test::scratch_dir() + "/empty-entry";
+  std::system(("rm -rf " + dir + " && mkdir -p " + dir + "/here " + dir + "/tools").c_str());
+  ASSERT_EQ(std::system(("ln -s \"$(command -v gs)\" " + dir + "/here/gs").c_str()), 0);
+  ravo_test::write_scratch_file("empty-entry/tools/stdbuf", "#!/bin/sh\necho \"$1\" >" + dir +
+                                                                "/buffered\nshift\nexec \"$@\"\n");
+  chmod((dir + "/tools/stdbuf").c_str(), 0755);
+  char saved_dir[4096];
+  ASSERT_NE(getcwd(saved_dir, sizeof saved_dir), nullptr);
+  const char* path = std::getenv("PATH");
+  const std::string saved = path != nullptr ? path : "";
+  ASSERT_EQ(chdir((dir + "/here").c_str()), 0);
+  setenv("PATH", (dir + "/tools:").c_str(), 1);
+  Collected collected;
+  const GsRun run = run_on(THREE_PAGES, &collected);
+  setenv("PATH", saved.c_str(), 1);
+  ASSERT_EQ(chdir(saved_dir), 0);
+  EXPECT_EQ(run.outcome, GS_PRINTED);
+  EXPECT_EQ(ravo_test::read_file(dir + "/buffered"), "--output=1M\n");
+}
+
 // Runs the job with a stand-in gs, the shell script `script`, first on PATH.
 GsRun run_stand_in(const std::string& script, Collected* collected, const Range& range = {}) {
   const std::string dir = ravo_test::scratch_dir() + "/stand-in";
