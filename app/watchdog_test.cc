@@ -84,6 +84,8 @@ TEST(WatchdogTest, TakesOnlyAWorkingServersStatusLine) {
       {"HTTP/1.1 20: OK\r\n", false},
       {"HTTP/1.1 /00 OK\r\n", false},
       {"HTTP/2 200\r\n", false},
+      {"HTTP/2.0 200 OK\r\n", false},
+      {"ICAP/1.0 200 OK\r\n", false},
       {"", false},
       {"SSH-2.0-x", false},
   };
