@@ -181,6 +181,51 @@ TEST(PageSender, ClosesItsHoldingFile) {
   EXPECT_EQ(open_descriptors(), before);
 }
 
+// The holding file found among the descriptors: the one unnamed file open.
+int holding_descriptor() {
+  char link[256];
+  for (int fd = 3; fd < 1024; ++fd) {
+    const std::string name = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t size = readlink(name.c_str(), link, sizeof link - 1);
+    if (size > 0 &&
+        std::string(link, static_cast<size_t>(size)).find("(deleted)") != std::string::npos) {
+      return fd;
+    }
+  }
+  return -1;
+}
+
+// The printer's write empties the holding file and leaves errno at EINTR, as
+// an interrupted call inside it may: the next copy finds nothing to send and
+// fails, rather than reading the empty file for ever.
+TEST(PageSender, FailsAHoldingFileThatLostItsPages) {
+  struct Emptying {
+    int held = -1;
+    std::string printed;
+  } emptying;
+  const auto write_then_empty = [](void* context, const void* data, size_t size) {
+    auto* printer = static_cast<Emptying*>(context);
+    printer->printed.append(static_cast<const char*>(data), size);
+    if (printer->held >= 0) {
+      EXPECT_EQ(ftruncate(printer->held, 0), 0);
+    }
+    errno = EINTR;
+    return true;
+  };
+  PageSender sender(PageOutlet{write_then_empty, nullptr, nullptr, &emptying});
+  ASSERT_TRUE(sender.open("/tmp"));
+  emptying.held = holding_descriptor();
+  ASSERT_GE(emptying.held, 0);
+  ASSERT_TRUE(sender.hold("A", 1));
+  alarm(10);  // with the fault, it would never end
+  sender.page_done();
+  EXPECT_FALSE(sender.send_copies(2));
+  alarm(0);
+  EXPECT_EQ(sender.fault(), SendFault::HOLD_FAILED);
+  EXPECT_EQ(sender.error(), EIO);
+  EXPECT_EQ(emptying.printed, "A");
+}
+
 TEST(PageSender, CopiesWhatPapplDoesNotCopyItself) {
   struct Case {
     const char* format;
