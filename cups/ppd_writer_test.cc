@@ -132,6 +132,23 @@ TEST(Ppd, LeavesCopiesToCups) {
   ppdClose(ppd);
 }
 
+// Every size keyword names one default, the same for all, which CUPS and
+// cupstestppd require of the page size's companions too.
+TEST(Ppd, NamesOneDefaultSizeForEverySizeKeyword) {
+  ppd_file_t* ppd = written_ppd();
+  ASSERT_NE(ppd, nullptr);
+  std::set<std::string> defaults;
+  for (const char* keyword :
+       {"DefaultPageSize", "DefaultPageRegion", "DefaultImageableArea", "DefaultPaperDimension"}) {
+    const ppd_attr_t* attr = ppdFindAttr(ppd, keyword, nullptr);
+    ASSERT_NE(attr, nullptr) << keyword;
+    ASSERT_NE(attr->value, nullptr) << keyword;
+    defaults.insert(attr->value);
+  }
+  EXPECT_EQ(defaults.size(), 1U);
+  ppdClose(ppd);
+}
+
 // A PPD that could not be written whole is a failure, for the build to stop.
 TEST(Ppd, SaysWhenItCouldNotBeWritten) {
   FILE* full = std::fopen("/dev/full", "w");
