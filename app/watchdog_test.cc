@@ -48,6 +48,8 @@ TEST(WatchdogTest, ReadsPathsAndAbstractNames) {
   const Case cases[] = {
       {"/run/systemd/notify", true, false},
       {"@/org/notify", true, true},
+      {"/n", true, false},
+      {"@n", true, true},
       {nullptr, false, false},
       {"", false, false},
       {"run/notify", false, false},

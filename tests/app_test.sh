@@ -273,6 +273,7 @@ while IFS='|' read -r label printer file expected words; do
     "$outcome ($(grep -o "$expected" "$work/jobs/$name.message" || cat "$work/jobs/$name.message"))"
 done <<CASES
 a printer that takes nothing more|full|page.ps|No space left on device|$a6
+a JPEG for a printer that takes nothing more|full|page.jpg|No space left on device|$a6
 a full temporary directory|jetto|page.pdf|temporary directory|res=720
 a document that draws for ever|jetto|endless.ps|job-time-limit|$a6
 CASES
