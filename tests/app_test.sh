@@ -93,7 +93,19 @@ while IFS='|' read -r label file gs; do
   check "$label" "aborted: nothing" "$outcome"
   use_gs "$(command -v gs)"
   # shellcheck disable=SC2086
-  check "$label, then" "completed: 1 x 744x1049 colour" "$(job "$name-then" "$in/page.ps" $a6)"
+  then=$(job "$name-then" "$in/page.ps" $a6)
+  # Twice in CI, under load, PAPPL refused the job that came right after one
+  # whose gs failed at once with server-error-internal-error, which it gives
+  # only when it cannot spool the document; never in a dozen runs of this
+  # test alone. A client sends such a job again, and so does this one, saying
+  # so and why.
+  if [ "$then" = "refused (server-error-internal-error)" ]; then
+    echo "note: $label, then: refused ($(sed -n 's/.*status-code = [a-z-]* (\(.*\))$/\1/p' \
+      "$work/jobs/$name-then.log" | head -n 1)), sent again"
+    # shellcheck disable=SC2086
+    then=$(job "$name-then-again" "$in/page.ps" $a6)
+  fi
+  check "$label, then" "completed: 1 x 744x1049 colour" "$then"
 done <<CASES
 garbage PDF|garbage.pdf|$(command -v gs)
 truncated PDF|truncated.pdf|$(command -v gs)
@@ -413,7 +425,7 @@ check "its printer, deleted once the job is cancelled" 404 \
 uri=ipp://localhost:8000/ipp/print/jetto
 
 [ "$failed" = 0 ] || { cat "$work/log/server.log.O" "$work/log/server.log" 2>/dev/null |
-    grep -E 'Client [0-9]+\] [A-Za-z-]+ (client|server)-error-' | tail -n 20
+    grep -E 'Client [0-9]+\] [A-Za-z-]+ (client|server)-error-' | grep -v error-busy | tail -n 20
   grep -E '^[EW] |Job [0-9]+\]' "$work/log/server.log" | tail -n 40
   tail -n 40 "$work/log/stderr"; }
 finish
