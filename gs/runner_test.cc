@@ -26,6 +26,10 @@
 
 namespace {
 
+// The stand-in gs of tests/fake-gs, and its folder.
+std::string fake_gs_dir() { return std::string(EXAMPLES_DIR) + "/../tests/fake-gs"; }
+std::string fake_gs_path() { return fake_gs_dir() + "/gs"; }
+
 struct Collected {
   std::string bytes;
   std::vector<size_t> page_ends;  // the size of `bytes` at each page_done
@@ -194,7 +198,7 @@ struct StandIn {
       : settings_(settings) {
     const char* path = std::getenv("PATH");
     saved_path_ = path != nullptr ? path : "";
-    setenv("PATH", (std::string(EXAMPLES_DIR) + "/../tests/fake-gs:" + saved_path_).c_str(), 1);
+    setenv("PATH", (fake_gs_dir() + ":" + saved_path_).c_str(), 1);
     log_ = ravo_test::scratch_dir() + "/runner-gs";
     std::system(("rm -rf " + log_ + " && mkdir " + log_).c_str());
     setenv("RAVO_FAKE_GS_LOG", log_.c_str(), 1);
@@ -530,7 +534,7 @@ TEST(GsRunner, GivesGsNoDescriptorOfItsCaller) {
 TEST(GsRunner, LetsACancelledGsEndByItself) {
   const std::string log = ravo_test::scratch_dir() + "/graced";
   mkdir(log.c_str(), 0755);
-  const std::string fake_gs = std::string(EXAMPLES_DIR) + "/../tests/fake-gs/gs";
+  const std::string fake_gs = fake_gs_path();
   Collected collected;
   collected.cancel_at = 1;
   const GsRun run = run_stand_in(
@@ -712,7 +716,7 @@ class Interrupter {
 TEST(GsRunner, GoesOnAfterASignalInterruptsIt) {
   const std::string log = ravo_test::scratch_dir() + "/interrupted";
   mkdir(log.c_str(), 0755);
-  const std::string fake_gs = std::string(EXAMPLES_DIR) + "/../tests/fake-gs/gs";
+  const std::string fake_gs = fake_gs_path();
   Collected collected;
   collected.cancel_after = 10000;
   GsRun run;
@@ -733,7 +737,7 @@ TEST(GsRunner, GoesOnAfterASignalInterruptsIt) {
 // ever.
 TEST(GsRunner, EndsWhenASignalCameJustBeforeTheEnd) {
   const std::string marks = ravo_test::scratch_dir() + "/marks";
-  const std::string fake_gs = std::string(EXAMPLES_DIR) + "/../tests/fake-gs/gs";
+  const std::string fake_gs = fake_gs_path();
   std::system(("rm -rf " + marks + " && mkdir -p " + marks + "/nullpage").c_str());
   const std::string draw = "RAVO_FAKE_GS_OUTPUT=png RAVO_FAKE_GS_LOG=" + marks + " " + fake_gs +
                            " \"$@\"\ntouch " + marks + "/drawn\n";
