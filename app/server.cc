@@ -407,7 +407,7 @@ pappl_system_t* create_system(int count, cups_option_t* options, void* /*data*/)
 // deletes every other one. PAPPL's own calls come here through its
 // procedure linkage table.
 extern "C" void papplSystemDelete(pappl_system_t* system) {
-  if (system != nullptr && system == served_system.load()) return;
+  if (system == served_system.load()) return;
   using delete_system = void (*)(pappl_system_t*);
   static const auto pappl_delete =
       reinterpret_cast<delete_system>(dlsym(RTLD_NEXT, "papplSystemDelete"));
