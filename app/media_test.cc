@@ -290,4 +290,14 @@ TEST(MediaTest, CutsAMessageOnlyAtTheEndOfItsBuffer) {
   }
 }
 
+// Paper units (1/360 in) become hundredths of a millimetre rounded to the
+// nearest, halves up: 9 units are 63.5, 10 are 70.56, 11 are 77.61.
+TEST(MediaTest, RoundsPaperUnitsToTheNearestHundredthOfAMillimetre) {
+  const struct {
+    int32_t units;
+    int hundredths;
+  } cases[] = {{0, 0}, {1, 7}, {9, 64}, {10, 71}, {11, 78}, {360, 2540}, {2976, 20997}};
+  for (const auto& c : cases) EXPECT_EQ(to_hundredths_mm(c.units), c.hundredths) << c.units;
+}
+
 }  // namespace
